@@ -1,0 +1,104 @@
+#include "api/Factories.h"
+
+#include <array>
+#include <string_view>
+
+#include "api/QuenlithSdkLite.h"
+#include "communication/qn/Hub.h"
+
+namespace {
+
+using Transport = std::shared_ptr<Communication::DataInterface::CDataInterface>;
+using Hub = std::shared_ptr<Communication::Device::CHub>;
+using Manager = std::shared_ptr<Processing::CProcessing>;
+
+bool Contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+
+struct TransportRow {
+  std::string_view word;
+  Transport (*make)();
+};
+
+// The network transports are not part of this build.
+constexpr std::array<TransportRow, 2> kTransports{{
+    {"tcp", nullptr},
+    {"udp", nullptr},
+}};
+
+// Anything else talks over a serial port.
+constexpr Transport (*kDefaultTransport)() = nullptr;
+
+struct DeviceRow {
+  std::string_view word;
+  Hub (*make)();
+};
+
+constexpr std::array<DeviceRow, 8> kDevicesByName{{
+    {"vectornav", nullptr},
+    {"memsense", nullptr},
+    {"stream", nullptr},
+    {"usbcu", nullptr},
+    {"dongle", nullptr},
+    {"bsmain", nullptr},
+    {"emulator", nullptr},
+    {"sdk", nullptr},
+}};
+
+struct IdRow {
+  std::array<std::string_view, 2> needles;
+  Hub (*make)(const std::string& id);
+};
+
+constexpr std::array<IdRow, 3> kDevicesById{{
+    {{"USB_CU", "mCU"}, nullptr},
+    {{"DKv", ""}, nullptr},
+    {{"BSmain", ""}, nullptr},
+}};
+
+struct ManagerRow {
+  std::string_view word;
+  Manager (*make)(const Hub& device);
+};
+
+constexpr std::array<ManagerRow, 3> kManagersByName{{
+    {"vectornav", nullptr},
+    {"memsense", nullptr},
+    {"sdk", nullptr},
+}};
+
+// The maker's hubs are served by one manager built on the set's parameters.
+constexpr Manager (*kHubManager)(const Hub& device, const boost::property_tree::ptree& parameters) = nullptr;
+
+}  // namespace
+
+Transport CreateDataInterface(const std::string& words) {
+  for (const auto& row : kTransports)
+    if (Contains(words, row.word)) return row.make ? row.make() : nullptr;
+  return kDefaultTransport ? kDefaultTransport() : nullptr;
+}
+
+Hub CreateDeviceByName(const std::string& words) {
+  for (const auto& row : kDevicesByName)
+    if (Contains(words, row.word)) return row.make ? row.make() : nullptr;
+  return nullptr;
+}
+
+Hub CreateDeviceById(const std::string& id) {
+  for (const auto& row : kDevicesById)
+    for (const auto needle : row.needles)
+      if (!needle.empty() && Contains(id, needle)) return row.make ? row.make(id) : nullptr;
+  return nullptr;
+}
+
+std::optional<std::string> IdentifyHub(const Transport& transport, const boost::property_tree::ptree&) {
+  if (!transport) return std::nullopt;
+  return std::nullopt;
+}
+
+Manager CreateProcessingManager(CQuenlith_SDK_Lite& set, const std::string& words, const Hub& device) {
+  for (const auto& row : kManagersByName)
+    if (Contains(words, row.word)) return row.make ? row.make(device) : nullptr;
+  if (!std::dynamic_pointer_cast<Communication::Device::QN::CHub>(device) || !kHubManager) return nullptr;
+  if (Contains(words, "emulator")) set.GetParameters().put("disablecalibration", 1);
+  return kHubManager(device, set.GetParameters());
+}

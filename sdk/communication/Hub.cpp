@@ -1,0 +1,69 @@
+#include "communication/Hub.h"
+
+#include "api/Log.h"
+
+namespace Communication::Device {
+
+CHub::CHub(std::string id, std::string vendor, std::shared_ptr<DataInterface::CDataInterface> transport)
+    : CDevice(std::move(id), std::move(vendor)), transport_(std::move(transport)) {}
+
+CHub::~CHub() {
+  // A stream thread that is still running holds a reference to its hub, so the
+  // only thread object that can be left here is one detached by a self-stop.
+  if (stream_.joinable()) stream_.detach();
+}
+
+bool CHub::Open(const boost::property_tree::ptree& parameters) {
+  return transport_ && transport_->Open(parameters);
+}
+
+void CHub::Close() {
+  StopStream();
+  if (transport_) transport_->Close();
+}
+
+void CHub::SetDataHandler(DataHandler handler) {
+  auto replacement = handler.empty() ? nullptr : std::make_shared<const DataHandler>(std::move(handler));
+  std::lock_guard<std::recursive_mutex> lock(handlerMutex_);
+  handler_ = std::move(replacement);
+}
+
+bool CHub::HasDataHandler() const {
+  std::lock_guard<std::recursive_mutex> lock(handlerMutex_);
+  return handler_ != nullptr;
+}
+
+void CHub::DispatchFrame(void* frame) {
+  std::lock_guard<std::recursive_mutex> lock(handlerMutex_);
+  if (!handler_) return;
+  const auto handler = handler_;
+  (*handler)(frame);
+}
+
+void CHub::StartStream() {
+  if (stream_.joinable()) {
+    QLOG(debug) << "stream already started";
+    return;
+  }
+  stop_.store(false, std::memory_order_release);
+  // The thread holds its hub, so a hub released by its owner from inside a
+  // callback lives until its loop has returned.
+  auto self = std::static_pointer_cast<CHub>(shared_from_this());
+  stream_ = boost::thread([self] { self->Run(); });
+  QLOG(debug) << "stream started";
+}
+
+void CHub::StopStream() {
+  if (!stream_.joinable()) {
+    QLOG(debug) << "stream already stopped";
+    return;
+  }
+  stop_.store(true, std::memory_order_release);
+  if (stream_.get_id() == boost::this_thread::get_id())
+    stream_.detach();
+  else
+    stream_.join();
+  QLOG(debug) << "stream stopped";
+}
+
+}  // namespace Communication::Device

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <boost/function.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "communication/DataInterface.h"
+#include "communication/Device.h"
+
+namespace Communication::Device {
+
+// Receives the address of one frame; the frame is valid only during the call.
+using DataHandler = boost::function<void(void*)>;
+
+// Base of every device a device set opens: owns the transport, the sensor list,
+// the data handler and the stream thread that reads frames in the background.
+class CHub : public CDevice {
+ public:
+  CHub(std::string id, std::string vendor, std::shared_ptr<DataInterface::CDataInterface> transport = {});
+  // Does not stop a running stream; a running stream keeps its hub alive, and
+  // the owner stops it through Close.
+  ~CHub() override;
+
+  // Body of the stream thread: loops until StopRequested(), at most about one
+  // transport time-out per pass, handing every frame to DispatchFrame.
+  virtual void Run() = 0;
+  virtual bool Open(const boost::property_tree::ptree& parameters);
+  virtual void Close();
+  // Waits for a frame that is being handled on the stream thread, so that once
+  // it returns the old handler is not running any more (unless it is the caller).
+  virtual void SetDataHandler(DataHandler handler);
+  virtual void StartStream();
+  // Joins the stream thread; called from the stream thread itself it only asks
+  // the loop to end.
+  virtual void StopStream();
+  virtual std::vector<std::shared_ptr<CSensor>>& GetSensors() { return sensors_; }
+
+  void SetTransport(std::shared_ptr<DataInterface::CDataInterface> transport) { transport_ = std::move(transport); }
+  const std::shared_ptr<DataInterface::CDataInterface>& GetTransport() const { return transport_; }
+  bool IsStreaming() const { return stream_.joinable(); }
+
+ protected:
+  bool StopRequested() const { return stop_.load(std::memory_order_acquire); }
+  bool HasDataHandler() const;
+  // Calls the data handler, if any, with one frame.
+  void DispatchFrame(void* frame);
+
+  std::vector<std::shared_ptr<CSensor>> sensors_;
+
+ private:
+  std::shared_ptr<DataInterface::CDataInterface> transport_;
+  boost::thread stream_;
+  std::atomic<bool> stop_{true};
+  // Held while a frame is dispatched. Recursive because a host may close its
+  // device, and so replace this handler, from inside its own callback.
+  mutable std::recursive_mutex handlerMutex_;
+  // Shared so that a handler replaced from inside its own call stays alive
+  // until that call returns.
+  std::shared_ptr<const DataHandler> handler_;
+};
+
+}  // namespace Communication::Device
