@@ -61,10 +61,12 @@ void PtyLine::PointLink() const {
 }
 
 void PtyLine::Replug() {
-  if (master_ >= 0) ::close(master_);
-  master_ = -1;
+  // The new line is behind the name before the old one goes, so a client that
+  // sees the hang-up and reopens at once finds the new one.
+  const int old = master_;
   OpenMaster();
   PointLink();
+  if (old >= 0) ::close(old);
 }
 
 void PtyLine::Close() {

@@ -32,8 +32,18 @@
 //   then the checksum.
 // Synthetic block contents, unless a DataFrameHook replaces them: the block
 // of a present sensor at position p holds the 16-bit words
-//   SyntheticWord(counter, p, k) for k = 0 .. blockSize/2 - 1;
-// blocks of absent positions are zero.
+//   SyntheticWord(counter, p, k) = counter * 0x200 + p * 0x10 + k (mod 2^16)
+// for k = 0 .. blockSize/2 - 1; blocks of absent positions are zero.
+//
+// Flash requests (0x0500 read, 0x0600 write) reach sensor 0 when addressed to
+// the hub (0x55); a write replaces the image with exactly the bytes received
+// and is answered by 0x0610 with one word 0. An image of odd size is read
+// back with a zero byte after it, since payloads are whole words.
+//
+// The line: a client may close and reopen the pty's end any number of times.
+// When the hub sees the line closed it stops streaming and discards whatever
+// it had not yet delivered, so a new session starts without stale bytes.
+// Unknown requests get no reply.
 
 #include <chrono>
 #include <cstddef>
@@ -89,7 +99,9 @@ struct HubOptions {
   double frameRateHz = 100;         // data frames per second (Hz) while auto-transmit is on
   std::vector<SimSensor> sensors;   // sensor N is at position N; present bits follow
   bool echoRequests = false;        // a half-duplex adapter: every request comes back first
-  DataFrameHook dataFrameHook;      // called on the synthetic content of every data frame
+  // Called on the synthetic content of every data frame, on the hub's serving
+  // thread under its lock: it must not call back into the hub.
+  DataFrameHook dataFrameHook;
 };
 
 // Default identity texts.
@@ -117,6 +129,7 @@ class SimulatedHub {
   std::uint16_t FormatCode() const;
   std::uint64_t DataFramesSent() const;
   std::vector<Bytes> RequestsReceived() const;  // every well-formed frame received, whole
+  // Whether a request with this command word has been received (so far, or within the limit).
   bool WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit) const;
   // Waits until at least `frames` data frames have been sent in all.
   bool WaitForDataFrames(std::uint64_t frames, std::chrono::milliseconds limit) const;
