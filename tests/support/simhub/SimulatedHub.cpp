@@ -172,20 +172,24 @@ class SimulatedHub::Impl {
 
   // The client let go of the line: what was meant for it is void.
   void LineClosed() {
+    EndSession();
+    line_.DiscardOutput();
+  }
+
+  void EndSession() {
     lineOpen_ = false;
     state_.autoTransmit = false;
     outbox_.clear();
     reader_.Clear();
-    line_.Flush();
   }
 
   void DropLine() {
     Flush();
-    line_.Replug();
-    LineClosed();
+    EndSession();
     // Unplugged and plugged in again: the hub starts afresh.
     state_.power = false;
     state_.formatCode = state_.options.formatCode;
+    line_.Replug();
   }
 
   mutable std::mutex mutex_;
