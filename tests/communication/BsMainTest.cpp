@@ -156,13 +156,14 @@ TEST_F(BsMain, RawHubIdentifiesItselfAndStreamsItsFrames) {
 
   hub->SetDataHandler(std::ref(frames));
   ASSERT_TRUE(frames.WaitForMore(5));
-  hub->Close();
+  hub->StopStream();
   EXPECT_FALSE(hub->IsStreaming());
+  EXPECT_TRUE(WaitFor([&] { return !sim->Streaming(); }));
   const auto handed = frames.Count();
+  hub->Close();
   ExpectSoundDataFrames(frames.Frames(), 20);
-  EXPECT_TRUE(WaitFor([&] { return !sim->Streaming() && Received(0x0401, 0x0000); }));
   std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(frames.Count(), handed) << "a frame was handed on after Close";
+  EXPECT_EQ(frames.Count(), handed) << "a frame was handed on after the stream stopped";
 }
 
 TEST_F(BsMain, QuatHubBehindAnEchoingAdapter) {
@@ -182,7 +183,17 @@ TEST_F(BsMain, QuatHubBehindAnEchoingAdapter) {
   hub->SetDataHandler(std::ref(frames));
   ASSERT_TRUE(frames.WaitForMore(3));
   hub->Close();
-  ExpectSoundDataFrames(frames.Frames(), 10);
+  // Every checked frame is handed on, the echoes of the auto-transmit switch
+  // among them; the data frames must be whole.
+  std::vector<Bytes> data;
+  for (const auto& frame : frames.Frames()) {
+    if (frame[5] == 0x02)
+      data.push_back(frame);
+    else
+      EXPECT_EQ(Frame::Word(frame.data() + 4), 0x0400);
+  }
+  EXPECT_FALSE(data.empty());
+  ExpectSoundDataFrames(data, 10);
 }
 
 TEST_F(BsMain, FaultyFramesAreDroppedAndStreamingGoesOn) {
@@ -221,18 +232,21 @@ TEST_F(BsMain, AHandlerMayCloseItsOwnHub) {
   StartSim();
   ASSERT_TRUE(OpenHub("bsmain raw"));
   std::atomic<int> calls{0};
+  std::atomic<bool> closed{false};
   CBsMain* raw = hub.get();
-  hub->SetDataHandler([&calls, raw](void*) {
-    if (calls++ == 0) raw->Close();
+  hub->SetDataHandler([&calls, &closed, raw](void*) {
+    if (calls++ > 0) return;
+    raw->Close();
+    closed = true;
   });
-  ASSERT_TRUE(WaitFor([&] { return calls.load() > 0 && !hub->IsStreaming(); }));
-  EXPECT_TRUE(WaitFor([&] { return !sim->Streaming(); }));
-  EXPECT_EQ(calls.load(), 1);
+  ASSERT_TRUE(WaitFor([&] { return closed.load(); }));
+  EXPECT_FALSE(hub->IsStreaming());
+  EXPECT_EQ(transport->Write("x", 1), 0) << "the transport stays open";
 
-  // The stream thread ends on its own and lets go of its hub.
-  std::weak_ptr<CBsMain> watch = hub;
+  // The stream thread ends on its own, handing on nothing more, and lets go of
+  // its hub, which it destroys (with the transport reference it holds).
   hub.reset();
-  EXPECT_TRUE(WaitFor([&] { return watch.expired(); }));
+  EXPECT_TRUE(WaitFor([&] { return transport.use_count() == 1; }));
   EXPECT_EQ(calls.load(), 1);
 }
 
@@ -331,6 +345,13 @@ TEST(BsMainReplies, IdentityAndStateAreTakenWithinTheirFrames) {
     EXPECT_EQ(last->GetDataSize(), c.blockSize) << c.name;
     EXPECT_EQ(last->GetDataOffset(), 14 + 19 * c.blockSize) << c.name;
   }
+}
+
+TEST(BsMainReplies, CloseSwitchesThePowerOff) {
+  const auto source = std::make_shared<ByteSource>();
+  const auto hub = std::make_shared<CBsMain>(source, "BSmain");
+  hub->Close();
+  EXPECT_EQ(source->Written(), std::vector<Bytes>{Frame::Build(Frame::Request(0x0401, 0x0000))});
 }
 
 }  // namespace
