@@ -14,7 +14,7 @@
 //
 // Replies carry the request's command byte with sub-code 0x10 (identify
 // 0x0100 is answered by 0x0110, get state by 0x0310, read flash by 0x0510,
-// write flash by 0x0610), addressed like the request.
+// write flash by 0x0610), always from the hub's address (0xAA 0x55).
 //
 // BSmain hub state (reply data to 0x0300), eight 16-bit words:
 //   0 auto-transmit (0xFFFF on, 0 off)   1 power (0xFFFF on, 0 off)
