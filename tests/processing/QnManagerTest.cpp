@@ -10,6 +10,7 @@
 #include "TestFrames.h"
 #include "communication/qn/Hub.h"
 #include "processing/EndPoints.h"
+#include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
 
 namespace {

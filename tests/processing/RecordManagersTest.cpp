@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestFrames.h"
+#include "processing/SdkFrame.h"
 #include "processing/manager/MemsenseManager.h"
 #include "processing/manager/SdkManager.h"
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "processing/SdkFrame.h"
 
 // Bytes built and read by hand, independent of the SDK's own readers and of the
 // output frame's struct, so that a wrong layout shows.
