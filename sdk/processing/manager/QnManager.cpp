@@ -81,12 +81,14 @@ bool CManager::Process(const void* input, void* output) {
   const auto lock = gate_.ForFrame();
   if (!lock.owns_lock() || !configured_ || !input || !output) return false;
 
+  const auto* frame = static_cast<const std::uint8_t*>(input);
   const auto outputBegin = reinterpret_cast<std::uintptr_t>(output);
-  if (outputBegin % alignof(SdkFrame) == 0) return ProcessFrame(static_cast<const std::uint8_t*>(input), *static_cast<SdkFrame*>(output), outputBegin);
+  if (outputBegin % alignof(SdkFrame) == 0) return ProcessFrame(frame, *static_cast<SdkFrame*>(output), outputBegin);
 
-  // The host's buffer keeps what processing does not write, as it would in place.
+  // A host's buffer need not be aligned for doubles. It keeps what processing
+  // does not write, as it would if processed where it lies.
   std::memcpy(&alignedOutput_, output, sizeof alignedOutput_);
-  const bool processed = ProcessFrame(static_cast<const std::uint8_t*>(input), alignedOutput_, outputBegin);
+  const bool processed = ProcessFrame(frame, alignedOutput_, outputBegin);
   std::memcpy(output, &alignedOutput_, sizeof alignedOutput_);
   return processed;
 }
