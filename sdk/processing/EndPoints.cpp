@@ -5,13 +5,13 @@
 
 #include <Eigen/Geometry>
 
-#include "processing/FrameBytes.h"
+#include "processing/LittleEndian.h"
 
 namespace Processing::QN {
 
 namespace {
 
-using Bytes::Word;
+using LittleEndian::Word;
 
 constexpr double k2m8 = 1.0 / 256.0;
 constexpr double k2m10 = 1.0 / 1024.0;
@@ -86,7 +86,7 @@ bool CDKv7Tindra::Process(const void* input, void* output) {
 
   SetVector(record.angularRate, Word(w, 3) * kRateScale, Word(w, 4) * kRateScale, Word(w, 5) * kRateScale);
   SetVector(record.acceleration, Word(w, 6) * -k2m14, Word(w, 7) * -k2m14, Word(w, 8) * -k2m14);
-  const double temperatureWord = Bytes::U16(w + 2 * 14);
+  const double temperatureWord = LittleEndian::U16(w + 2 * 14);
   record.temperature = (temperatureWord * 8400.0 - 236371968.0) / 867041.28;
   return true;
 }

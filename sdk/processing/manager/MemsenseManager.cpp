@@ -1,6 +1,6 @@
 #include "processing/manager/MemsenseManager.h"
 
-#include "processing/FrameBytes.h"
+#include "processing/LittleEndian.h"
 #include "processing/SdkFrame.h"
 
 namespace Processing::Manager {
@@ -28,10 +28,10 @@ bool CMemsenseManager::Process(const void* input, void* output) {
   auto& frame = *static_cast<SdkFrame*>(output);
   auto& record = frame.sensors[0];
   for (std::size_t axis = 0; axis < 3; ++axis) {
-    record.acceleration[axis] = Bytes::F32(in + kAcceleration + 4 * axis);
-    record.angularRate[axis] = Bytes::F32(in + kAngularRate + 4 * axis);
-    record.magneticField[axis] = Bytes::F32(in + kMagneticField + 4 * axis);
-    record.words[axis] = Bytes::U32(in + kWords + 4 * axis);
+    record.acceleration[axis] = LittleEndian::F32(in + kAcceleration + 4 * axis);
+    record.angularRate[axis] = LittleEndian::F32(in + kAngularRate + 4 * axis);
+    record.magneticField[axis] = LittleEndian::F32(in + kMagneticField + 4 * axis);
+    record.words[axis] = LittleEndian::U32(in + kWords + 4 * axis);
   }
   record.quaternion[3] = 0.0;
   frame.frameCounter = counter_.fetch_add(1);

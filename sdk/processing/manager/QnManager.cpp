@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "api/Log.h"
-#include "processing/FrameBytes.h"
+#include "processing/LittleEndian.h"
 
 namespace Processing::Manager::QN {
 
@@ -94,7 +94,7 @@ bool CManager::Process(const void* input, void* output) {
 }
 
 bool CManager::ProcessFrame(const std::uint8_t* input, SdkFrame& frame, std::uintptr_t outputBegin) {
-  const std::size_t length = Bytes::U16(input + kLengthOffset);
+  const std::size_t length = LittleEndian::U16(input + kLengthOffset);
   if (length < kFirstBlockOffset + kChecksumBytes || length > kMaxFrameBytes) {
     if (!reportedFrame_) QLOG(error) << "frame of " << length << " bytes is no data frame: skipped";
     reportedFrame_ = true;
@@ -103,9 +103,9 @@ bool CManager::ProcessFrame(const std::uint8_t* input, SdkFrame& frame, std::uin
 
   // The whole header is read before anything is written: input and output may
   // be one buffer.
-  const std::uint16_t counter = Bytes::U16(input + kCounterOffset);
-  const std::uint16_t rawWord = Bytes::U16(input + kRawWordOffset);
-  const std::uint32_t mask = Bytes::U32(input + kMaskOffset);
+  const std::uint16_t counter = LittleEndian::U16(input + kCounterOffset);
+  const std::uint16_t rawWord = LittleEndian::U16(input + kRawWordOffset);
+  const std::uint32_t mask = LittleEndian::U32(input + kMaskOffset);
 
   // So may the sensor blocks, which the records would overwrite before later
   // sensors are read.

@@ -3,7 +3,7 @@
 #include <array>
 #include <bitset>
 
-#include "processing/FrameBytes.h"
+#include "processing/LittleEndian.h"
 #include "processing/SdkFrame.h"
 
 namespace Processing::Manager::QN {
@@ -24,9 +24,9 @@ bool CSdkManager::Configure(const boost::property_tree::ptree&, const int*) {
 bool CSdkManager::Process(const void* input, void* output) {
   if (!input || !output) return false;
   const auto* in = static_cast<const std::uint8_t*>(input);
-  const std::uint32_t mask = Bytes::U32(in + kMaskOffset);
+  const std::uint32_t mask = LittleEndian::U32(in + kMaskOffset);
   if (mask == 0) return false;
-  const std::uint32_t headerWord = Bytes::U32(in + kHeaderWordOffset);
+  const std::uint32_t headerWord = LittleEndian::U32(in + kHeaderWordOffset);
 
   auto& frame = *static_cast<SdkFrame*>(output);
   frame.frameCounter = counter_.fetch_add(1);
@@ -38,15 +38,15 @@ bool CSdkManager::Process(const void* input, void* output) {
     const std::uint8_t* source = in + kFirstRecordOffset + kRecordBytes * i;
     auto& record = frame.sensors[i];
     for (std::size_t axis = 0; axis < 3; ++axis) {
-      record.acceleration[axis] = Bytes::F32(source + 4 * axis);
-      record.angularRate[axis] = Bytes::F32(source + 12 + 4 * axis);
-      record.magneticField[axis] = Bytes::F32(source + 24 + 4 * axis);
+      record.acceleration[axis] = LittleEndian::F32(source + 4 * axis);
+      record.angularRate[axis] = LittleEndian::F32(source + 12 + 4 * axis);
+      record.magneticField[axis] = LittleEndian::F32(source + 24 + 4 * axis);
     }
     for (std::size_t k = 0; k < kQuaternionOffsets.size(); ++k)
-      record.quaternion[k] = Bytes::F32(source + kQuaternionOffsets[k]);
+      record.quaternion[k] = LittleEndian::F32(source + kQuaternionOffsets[k]);
     record.words[0] = headerWord;
     for (std::size_t k = 0; k < kPassedWordOffsets.size(); ++k)
-      record.words[k + 1] = Bytes::U32(source + kPassedWordOffsets[k]);
+      record.words[k + 1] = LittleEndian::U32(source + kPassedWordOffsets[k]);
   }
   return true;
 }

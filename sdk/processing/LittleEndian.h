@@ -6,7 +6,7 @@
 
 // Little-endian fields of device frames, read byte by byte so that neither the
 // host's byte order nor the field's alignment matters.
-namespace Processing::Bytes {
+namespace Processing::LittleEndian {
 
 inline std::uint16_t U16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
@@ -30,4 +30,4 @@ inline float F32(const std::uint8_t* at) {
 // Word n of a block of signed 16-bit words.
 inline double Word(const std::uint8_t* words, std::size_t n) { return S16(words + 2 * n); }
 
-}  // namespace Processing::Bytes
+}  // namespace Processing::LittleEndian
