@@ -81,8 +81,8 @@ void PtyLine::Close() {
   }
 }
 
-void PtyLine::Flush() const {
-  if (master_ >= 0) tcflush(master_, TCIOFLUSH);
+void PtyLine::DiscardOutput() const {
+  if (master_ >= 0) tcflush(master_, TCOFLUSH);
 }
 
 }  // namespace SimHub

@@ -25,8 +25,9 @@ class PtyLine {
 
   int Fd() const { return master_; }
   const std::filesystem::path& Link() const { return link_; }
-  // Discards whatever is queued in either direction.
-  void Flush() const;
+  // Discards what was written but not yet read by the client. Only this
+  // direction: the client may already have reopened and sent a request.
+  void DiscardOutput() const;
 
  private:
   void OpenMaster();
