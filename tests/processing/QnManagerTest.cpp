@@ -281,3 +281,30 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 }
 
 }  // namespace
+
+namespace {
+
+// Both attitude corrections come later; which one a sensor would get shows in
+// the hole that is logged.
+TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
+  const struct {
+    const char* processing;
+    const char* chosen;
+  } cases[] = {
+      {"", "CPICorrection"},
+      {"kalman", "CMEKFCorrectionWrapper"},
+      {"extendedkalmanfilter", "CMEKFCorrectionWrapper"},
+      {"Kalman", "CPICorrection"},
+      {"pi", "CPICorrection"},
+  };
+  const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
+      "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
+  for (const auto& c : cases) {
+    LogCapture log;
+    EXPECT_EQ(Processing::Manager::QN::CreateCorrection(c.processing, sensor), nullptr);
+    EXPECT_TRUE(log.Contains(std::string("<debug> no ") + c.chosen + " stage in this build")) << c.processing;
+    EXPECT_EQ(log.Count("stage in this build"), 1u) << c.processing;
+  }
+}
+
+}  // namespace
