@@ -53,6 +53,10 @@ class ByteSource : public Communication::DataInterface::CDataInterface {
   void OnWrite(WriteHook hook) { onWrite_ = std::move(hook); }
   void OnIdle(IdleHook hook) { onIdle_ = std::move(hook); }
   const std::vector<Bytes>& Written() const { return written_; }
+  bool Exhausted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return input_.empty();
+  }
   bool Opened() const { return opened_; }
 
  private:
