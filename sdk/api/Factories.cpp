@@ -8,6 +8,9 @@
 #include "communication/qn/BsMain.h"
 #include "communication/qn/Hub.h"
 #include "communication/qn/Identifier.h"
+#include "processing/manager/MemsenseManager.h"
+#include "processing/manager/QnManager.h"
+#include "processing/manager/SdkManager.h"
 
 namespace {
 
@@ -68,14 +71,25 @@ struct ManagerRow {
   Manager (*make)(const Hub& device);
 };
 
+template <class ManagerClass>
+Manager MakeManager(const Hub& device) {
+  return std::make_shared<ManagerClass>(device);
+}
+
+// The VectorNav manager publishes every record in the shared storage, which
+// this build lacks.
 constexpr std::array<ManagerRow, 3> kManagersByName{{
     {"vectornav", nullptr},
-    {"memsense", nullptr},
-    {"sdk", nullptr},
+    {"memsense", &MakeManager<Processing::Manager::CMemsenseManager>},
+    {"sdk", &MakeManager<Processing::Manager::QN::CSdkManager>},
 }};
 
+Manager MakeHubManager(const Hub& device, const boost::property_tree::ptree& parameters) {
+  return std::make_shared<Processing::Manager::QN::CManager>(device, parameters);
+}
+
 // The maker's hubs are served by one manager built on the set's parameters.
-constexpr Manager (*kHubManager)(const Hub& device, const boost::property_tree::ptree& parameters) = nullptr;
+constexpr Manager (*kHubManager)(const Hub& device, const boost::property_tree::ptree& parameters) = &MakeHubManager;
 
 }  // namespace
 
@@ -109,7 +123,7 @@ std::optional<std::string> IdentifyHub(const Transport& transport, const boost::
 Manager CreateProcessingManager(CQuenlith_SDK_Lite& set, const std::string& words, const Hub& device) {
   for (const auto& row : kManagersByName)
     if (Contains(words, row.word)) return row.make ? row.make(device) : nullptr;
-  if (!std::dynamic_pointer_cast<Communication::Device::QN::CHub>(device) || !kHubManager) return nullptr;
+  if (!std::dynamic_pointer_cast<Communication::Device::QN::CHub>(device)) return nullptr;
   if (Contains(words, "emulator")) set.GetParameters().put("disablecalibration", 1);
   return kHubManager(device, set.GetParameters());
 }
