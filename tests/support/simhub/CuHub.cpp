@@ -34,54 +34,56 @@ std::optional<std::uint8_t> CuHub::Address(const HubState& state, std::size_t se
   return static_cast<std::uint8_t>(sensor + 1);
 }
 
-std::vector<CuHub::Slot>& CuHub::Slots(const HubState& state) {
+Bytes& CuHub::Table(const HubState& state) {
   const std::size_t count = std::min(state.options.sensors.size(), kMaxSlots);
-  if (!made_ || slots_.size() != count) {
-    made_ = true;
-    slots_.assign(count, Slot{});
-    const int dataType = std::max(DataType(state.formatCode), 0);
-    for (Slot& slot : slots_) {
-      slot.period = static_cast<std::uint16_t>(kDefaultPeriod / std::max<std::size_t>(count, 1));
-      slot.formatCode = static_cast<std::uint16_t>(0x0200 + dataType);
-      slot.blockSize = static_cast<std::uint8_t>(BlockSize(slot.formatCode));
+  if (table_.empty() || slots_ != count) {
+    slots_ = count;
+    table_.assign(kStateBytes - 8, 0);
+    const auto code = static_cast<std::uint16_t>(0x0200 + std::max(DataType(state.formatCode), 0));
+    for (std::size_t i = 0; i < count; ++i) {
+      std::uint8_t* entry = table_.data() + 8 * i;
+      const auto period = static_cast<std::uint16_t>(kDefaultPeriod / count);
+      entry[0] = static_cast<std::uint8_t>(period >> 8);
+      entry[1] = static_cast<std::uint8_t>(period & 0xFF);
+      const auto address = Address(state, i);
+      entry[2] = address ? static_cast<std::uint8_t>(~*address) : 0;
+      entry[3] = address ? *address : 0;
+      entry[4] = static_cast<std::uint8_t>(code & 0xFF);
+      entry[5] = static_cast<std::uint8_t>(code >> 8);
+      entry[7] = static_cast<std::uint8_t>(BlockSize(code));
     }
-    active_ = count;
   }
-  return slots_;
+  return table_;
+}
+
+std::size_t CuHub::ActiveSlots(const HubState& state) {
+  Table(state);
+  std::size_t active = 0;
+  while (active < slots_ && (Entry(active)[0] | Entry(active)[1]) != 0) ++active;
+  return active;
 }
 
 Bytes CuHub::HubStateBytes(const HubState& state) {
-  const auto& slots = Slots(state);
+  const Bytes& table = Table(state);
   Bytes bytes;
   AppendWord(bytes, SwitchWord(state));
-  AppendWord(bytes, static_cast<std::uint16_t>(active_));
+  AppendWord(bytes, static_cast<std::uint16_t>(ActiveSlots(state)));
   AppendWord(bytes, 0);
   AppendWord(bytes, 0);
-  for (std::size_t i = 0; i < active_; ++i) {
-    const Slot& slot = slots[i];
-    bytes.push_back(static_cast<std::uint8_t>(slot.period >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(slot.period & 0xFF));
-    const auto address = Address(state, i);
-    bytes.push_back(address ? static_cast<std::uint8_t>(~*address) : 0);
-    bytes.push_back(address ? *address : 0);
-    AppendWord(bytes, slot.formatCode);
-    bytes.push_back(0);
-    bytes.push_back(slot.blockSize);
-  }
-  bytes.resize(kStateBytes, 0);
+  bytes.insert(bytes.end(), table.begin(), table.end());
   return bytes;
 }
 
 std::optional<std::size_t> CuHub::FlashTarget(const HubState& state, std::uint8_t address) const {
-  const std::size_t count = std::min(active_, state.options.sensors.size());
+  const std::size_t count = state.options.sensors.size();
   for (std::size_t i = 0; i < count; ++i)
     if (Address(state, i) == address) return i;
   return std::nullopt;
 }
 
 std::optional<std::size_t> CuHub::BusSensor(const HubState& state, const Request& request, Replies& replies) {
-  Slots(state);
-  if (const auto sensor = FlashTarget(state, request.address)) return sensor;
+  const auto sensor = FlashTarget(state, request.address);
+  if (sensor && !state.options.sensors[*sensor].identity.empty()) return sensor;
   replies.push_back(Frame(kDirectAccessTimeout, Bytes{0, 0}));
   return std::nullopt;
 }
@@ -102,11 +104,11 @@ void CuHub::State(Personality& kind, HubState& state, const Request& request, Re
   if (const auto sensor = Cu(kind).BusSensor(state, request, replies)) {
     const SimSensor& s = state.options.sensors[*sensor];
     if (!s.state.empty()) return Reply(replies, request, s.state);
-    const Slot& slot = Cu(kind).slots_[*sensor];
+    const std::uint8_t* entry = Cu(kind).Table(state).data() + 8 * std::min(*sensor, kMaxSlots - 1);
     Bytes data;
     AppendWord(data, 0);
-    AppendWord(data, slot.formatCode);
-    AppendWord(data, slot.blockSize);
+    AppendWord(data, static_cast<std::uint16_t>(entry[4] | entry[5] << 8));
+    AppendWord(data, entry[7]);
     AppendWord(data, 0);
     Reply(replies, request, data);
   }
@@ -119,16 +121,24 @@ void CuHub::Switches(Personality&, HubState& state, const Request& request, Repl
 }
 
 void CuHub::SlotTable(Personality& kind, HubState& state, const Request& request, Replies&) {
-  auto& slots = Cu(kind).Slots(state);
+  // The hub keeps the entries as sent, up to its own number of slots, and
+  // the entry that ends them; a longer table is cut after its last slot.
+  CuHub& cu = Cu(kind);
+  Bytes& table = cu.Table(state);
+  const std::size_t sent = request.data.size() / kEntryBytes;
   std::size_t taken = 0;
-  while (taken < slots.size() && (taken + 1) * kEntryBytes <= request.data.size()) {
-    const std::size_t at = taken * kEntryBytes;
-    const auto period = static_cast<std::uint16_t>(request.data[at] << 8 | request.data[at + 1]);
-    if (period == 0) break;
-    slots[taken] = Slot{period, ReadWord(request.data, at + 4), request.data[at + 7]};
+  while (taken < sent && taken <= cu.slots_) {
+    const std::uint8_t* entry = request.data.data() + taken * kEntryBytes;
+    const bool ends = (entry[0] | entry[1]) == 0;
+    if (taken == cu.slots_ && !ends) {
+      std::fill(table.begin() + static_cast<std::ptrdiff_t>(taken * kEntryBytes),
+                table.begin() + static_cast<std::ptrdiff_t>((taken + 1) * kEntryBytes), 0);
+      break;
+    }
+    std::copy(entry, entry + kEntryBytes, table.begin() + static_cast<std::ptrdiff_t>(taken * kEntryBytes));
     ++taken;
+    if (ends) break;
   }
-  Cu(kind).active_ = taken;
 }
 
 void CuHub::ReadFlash(Personality& kind, HubState& state, const Request& request, Replies& replies) {
@@ -151,7 +161,7 @@ void CuHub::Reset(Personality& kind, HubState& state, const Request&, Replies&) 
   state.autoTransmit = false;
   state.power = false;
   state.counter = 0;
-  Cu(kind).made_ = false;
+  Cu(kind).table_.clear();
 }
 
 const std::vector<CommandRow>& CuHub::Commands() const {
@@ -163,22 +173,23 @@ const std::vector<CommandRow>& CuHub::Commands() const {
 }
 
 Bytes CuHub::DataFrame(HubState& state) {
-  const auto& slots = Slots(state);
+  const std::size_t active = ActiveSlots(state);
   DataFrameContent content;
   content.counter = state.counter++;
   content.hubWord = static_cast<std::uint16_t>(content.counter * 3);
-  content.mask = active_ == 0 ? 0u : static_cast<std::uint32_t>((std::uint64_t{1} << active_) - 1);
-  for (std::size_t slot = 0; slot < active_; ++slot) {
-    for (std::size_t k = 0; k < slots[slot].blockSize / 2u; ++k)
+  content.mask = active == 0 ? 0u : static_cast<std::uint32_t>((std::uint64_t{1} << active) - 1);
+  for (std::size_t slot = 0; slot < active; ++slot) {
+    const std::size_t blockSize = Entry(slot)[7];
+    for (std::size_t k = 0; k < blockSize / 2; ++k)
       AppendWord(content.blocks, SyntheticWord(content.counter, static_cast<int>(slot), static_cast<int>(k)));
-    if (slots[slot].blockSize % 2 != 0) content.blocks.push_back(0);
+    if (blockSize % 2 != 0) content.blocks.push_back(0);
   }
   if (state.options.dataFrameHook) state.options.dataFrameHook(content);
 
   // On the wire slot i is bit (active slots - 1 - i).
   std::uint32_t slotMask = 0;
-  for (std::size_t slot = 0; slot < active_; ++slot)
-    if (content.mask >> slot & 1u) slotMask |= 1u << (active_ - 1 - slot);
+  for (std::size_t slot = 0; slot < active; ++slot)
+    if (content.mask >> slot & 1u) slotMask |= 1u << (active - 1 - slot);
   Bytes data;
   AppendWord(data, content.counter);
   AppendLong(data, slotMask);

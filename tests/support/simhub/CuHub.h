@@ -12,12 +12,6 @@ namespace SimHub {
 // The USB CU hub: one slot per sensor on a bus of its own (see SimulatedHub.h).
 class CuHub : public Personality {
  public:
-  struct Slot {
-    std::uint16_t period = 0;  // us
-    std::uint16_t formatCode = 0;
-    std::uint8_t blockSize = 0;
-  };
-
   const std::vector<CommandRow>& Commands() const override;
   Bytes DataFrame(HubState& state) override;
   std::optional<std::size_t> FlashTarget(const HubState& state, std::uint8_t address) const override;
@@ -34,16 +28,18 @@ class CuHub : public Personality {
   static void WriteFlash(Personality& kind, HubState& state, const Request& request, Replies& replies);
   static void Reset(Personality& kind, HubState& state, const Request& request, Replies& replies);
 
-  // Made on first use from the sensors the hub was given.
-  std::vector<Slot>& Slots(const HubState& state);
+  // The slot table as the hub holds it (hub state from offset 8), made on
+  // first use from the sensors the hub was given.
+  Bytes& Table(const HubState& state);
+  std::size_t ActiveSlots(const HubState& state);
   Bytes HubStateBytes(const HubState& state);
+  const std::uint8_t* Entry(std::size_t slot) const { return table_.data() + 8 * slot; }
   // The sensor a request addressed to a bus address reaches; a request to an
   // address nobody answers gets the hub's direct access timeout.
   std::optional<std::size_t> BusSensor(const HubState& state, const Request& request, Replies& replies);
 
-  std::vector<Slot> slots_;
-  std::size_t active_ = 0;
-  bool made_ = false;
+  Bytes table_;
+  std::size_t slots_ = 0;  // the hub's slots: one per sensor, at most 32
 };
 
 std::unique_ptr<Personality> MakeCuHub();

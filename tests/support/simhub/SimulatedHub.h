@@ -48,14 +48,17 @@
 // USB CU hub ("usbcu"): sensor N sits in slot N on the hub's bus. A sensor's
 // bus address is the low byte of the word at offset 6 of its flash image
 // (N + 1 while the image is shorter than 8 bytes), so a flash write may move
-// it; a sensor whose identity begins with "ExtV" is an internal slot instead.
+// it; a sensor whose identity begins with "ExtV" is an internal slot instead,
+// and one with an empty identity keeps its slot but never answers.
 // Frames to a sensor carry the header [~address][address]; a request to an
 // address no sensor answers gets 0x0810 (direct access timeout). Hub state
-// (280 bytes): word 0 the switch word, word 1 the slot count, words 2 and 3
-// zero, then from offset 8 the slot entries (period big-endian, address pair,
-// format code, 0, block size) up to the first zero period, zeros after.
-// 0x0404 takes period, format code and block size of the entries sent, up to
-// the first zero period; that many slots stay active. 0x0400 carries one
+// (280 bytes): word 0 the switch word, word 1 the active slot count, words 2
+// and 3 zero, then from offset 8 the slot table: entries (period big-endian,
+// address pair, format code, 0, block size) up to the first zero period.
+// 0x0404 stores the entries sent as they are, up to the hub's number of slots
+// (one per sensor) and the entry that ends them; a table with more entries is
+// cut after the last slot the hub has. The address pairs in the table are
+// reported, not used: a request reaches the sensor whose own address it names. 0x0400 carries one
 // word: low byte 0xFF auto-transmit, high byte 0xFF power. Hub flash: 64
 // bytes 0xC0 + i. Data frame 0x0220: [6] counter [8] 32-bit slot mask with
 // slot i at bit (active slots - 1 - i) [12] raw hub word [14] the active
