@@ -8,8 +8,11 @@
 #include "communication/qn/BsMain.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"
+#include "communication/qn/Dummy.h"
 #include "communication/qn/Hub.h"
 #include "communication/qn/Identifier.h"
+#include "communication/qn/QnSdk.h"
+#include "communication/qn/Stream.h"
 #include "processing/manager/MemsenseManager.h"
 #include "processing/manager/QnManager.h"
 #include "processing/manager/SdkManager.h"
@@ -45,6 +48,9 @@ Hub MakeCuById(const std::string& id) { return std::make_shared<Communication::D
 // A dongle reports its sensor's identity, which says nothing of the hub.
 Hub MakeDongle() { return std::make_shared<Communication::Device::QN::CDongle>(nullptr, "USB_Dongle"); }
 Hub MakeDongleById(const std::string&) { return MakeDongle(); }
+Hub MakeStream() { return std::make_shared<Communication::Device::QN::CStream>(nullptr, "Stream"); }
+Hub MakeEmulator() { return std::make_shared<Communication::Device::QN::CDummy>(nullptr, "Emulator"); }
+Hub MakeQnSdk() { return std::make_shared<Communication::Device::QN::CQnSdk>(nullptr, "QNSDK"); }
 
 struct DeviceRow {
   std::string_view word;
@@ -54,12 +60,12 @@ struct DeviceRow {
 constexpr std::array<DeviceRow, 8> kDevicesByName{{
     {"vectornav", nullptr},
     {"memsense", nullptr},
-    {"stream", nullptr},
+    {"stream", MakeStream},
     {"usbcu", MakeCu},
     {"dongle", MakeDongle},
     {"bsmain", MakeBsMain},
-    {"emulator", nullptr},
-    {"sdk", nullptr},
+    {"emulator", MakeEmulator},
+    {"sdk", MakeQnSdk},
 }};
 
 struct IdRow {

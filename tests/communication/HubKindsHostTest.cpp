@@ -5,7 +5,11 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -19,6 +23,7 @@ namespace {
 
 constexpr int kCom = 4;
 constexpr int kLastBusAddress = 254;
+constexpr std::size_t kOutputFrameBytes = 16400;
 
 // An image whose bytes differ from their neighbours and from the other image
 // sizes, with an identifier word at 6 and a 32-bit one at 8.
@@ -40,7 +45,7 @@ SimHub::Bytes Rewritten(SimHub::Bytes image) {
 
 struct HubCase {
   const char* name;
-  SimHub::HubKind kind;
+  std::optional<SimHub::HubKind> kind;  // none: nothing on the line
   const char* device;
   std::string identity;
   SimHub::Bytes image;
@@ -54,9 +59,10 @@ class HostHub : public ::testing::Test {
  protected:
   void SetUp() override { setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1); }
 
-  void Start(SimHub::HubKind kind, const std::string& identity, const SimHub::Bytes& image) {
+  void Start(std::optional<SimHub::HubKind> kind, const std::string& identity, const SimHub::Bytes& image) {
+    if (!kind) return;
     SimHub::HubOptions options;
-    options.kind = kind;
+    options.kind = *kind;
     options.sensors.push_back(SimHub::SimSensor{identity, image, {}});
     sim.emplace(std::move(options));
     sim->AttachPty(scratch.Path(), kCom);
@@ -142,8 +148,16 @@ TEST_P(HubKinds, IdentityAndFlashByBusAddress) {
     EXPECT_EQ(length, 0u);
     const SimHub::Bytes written = Rewritten(c.image);
     EXPECT_FALSE(sdk.SetSensorFlash(handle, 1, written.data(), static_cast<int>(written.size())));
-    EXPECT_EQ(sim->Flash(0), c.image);
+    if (sim) {
+      EXPECT_EQ(sim->Flash(0), c.image);
+    }
   }
+
+  // Only the emulator processes frames the host hands in.
+  std::vector<std::uint8_t> buffer(kOutputFrameBytes, 0);
+  const SimHub::Bytes raw = SimHub::Frame(0x0210, SimHub::Bytes{1, 0, 2, 0, 1, 0, 0, 0, 9, 9});
+  std::copy(raw.begin(), raw.end(), buffer.begin());
+  EXPECT_EQ(sdk.ProcessData(handle, buffer.data()), !c.kind);
   EXPECT_TRUE(sdk.CloseDevice(handle));
   EXPECT_FALSE(sdk.CloseDevice(handle));
 }
@@ -159,7 +173,11 @@ INSTANTIATE_TEST_SUITE_P(
         // The 16-bit word names no probed address; the 32-bit word at 8 does.
         HubCase{"UsbCuDkv4", SimHub::HubKind::UsbCu, "usbcu", kDkv4, Image(512, 300, 12, 9), 12},
         HubCase{"DongleDkv6", SimHub::HubKind::Dongle, "dongle", kDkv6, Image(2048, 7, 1234, 5), 1},
-        HubCase{"DongleDkv4", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1}),
+        HubCase{"DongleDkv4", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1},
+        // The kinds that answer no bus address.
+        HubCase{"Stream", SimHub::HubKind::Stream, "stream", kDkv6, Image(512, 1, 1, 2), std::nullopt},
+        HubCase{"QnSdk", SimHub::HubKind::QnSdk, "sdk", kDkv6, Image(512, 1, 1, 2), std::nullopt},
+        HubCase{"Emulator", std::nullopt, "emulator", kDkv6, Image(512, 1, 1, 2), std::nullopt}),
     [](const ::testing::TestParamInfo<HubCase>& info) { return std::string(info.param.name); });
 
 // A write counts only once the sensor acknowledged it and read back exactly
@@ -238,5 +256,160 @@ TEST_F(HostHub, ImagesThatNoFrameCarriesAreRefusedUnsent) {
   EXPECT_TRUE(Logged("flash image of 511 bytes is not whole words: not written"));
   EXPECT_TRUE(Logged("flash image of 16378 bytes is longer than a frame carries (16376): not written"));
 }
+
+}  // namespace
+
+namespace {
+
+// The output frame as the host reads it.
+struct OutputFrame {
+  std::uint16_t counter;
+  std::uint16_t rawHubWord;
+  std::uint32_t mask;
+  double rawHubValue;
+  struct Record {
+    double uncalibrated[9];
+    std::uint8_t reserved[8];
+    double acceleration[3];
+    double angularRate[3];
+    double magneticField[3];
+    double temperature;
+    double quaternion[4];
+    double quaternionExtra;
+    std::uint8_t payload[256];
+    std::uint32_t words[6];
+    std::uint8_t reserved480[32];
+  } records[32];
+};
+static_assert(sizeof(OutputFrame) == kOutputFrameBytes);
+
+double RawHubValue(std::uint16_t word) { return (word / 1986.0 - 6.1) * 100 / 2.3; }
+
+// The emulator processes a copy of the raw frame into the same buffer: the
+// header from the frame's header; what processing does not write stays as given.
+TEST_F(HostHub, TheEmulatorProcessesTheFramesItIsHanded) {
+  const int handle = Open("emulator");
+  ASSERT_GE(handle, 0);
+  SimHub::Bytes data;
+  for (const std::uint16_t word : {0x1234, 4000, 0x0005, 0x0008}) {
+    data.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(word >> 8));
+  }
+  data.resize(data.size() + 20 * 20, 0x11);
+  const SimHub::Bytes raw = SimHub::Frame(0x0210, data);
+  std::vector<std::uint8_t> buffer(kOutputFrameBytes + 8, 0xEE);
+  std::copy(raw.begin(), raw.end(), buffer.begin());
+  const std::vector<std::uint8_t> given = buffer;
+
+  ASSERT_TRUE(sdk.ProcessData(handle, buffer.data()));
+  OutputFrame out;
+  std::memcpy(&out, buffer.data(), sizeof out);
+  EXPECT_EQ(out.counter, 0x1234);
+  EXPECT_EQ(out.rawHubWord, 4000);
+  EXPECT_EQ(out.mask, 0x00080005u);
+  EXPECT_DOUBLE_EQ(out.rawHubValue, RawHubValue(4000));
+  EXPECT_TRUE(std::equal(buffer.begin() + 16, buffer.end(), given.begin() + 16));
+
+  // A frame without sensors or no data frame at all: nothing to process.
+  for (const SimHub::Bytes& other : {SimHub::Frame(0x0210, SimHub::Bytes(10, 0)), SimHub::Bytes(4, 0)}) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    std::copy(other.begin(), other.end(), buffer.begin());
+    EXPECT_FALSE(sdk.ProcessData(handle, buffer.data()));
+  }
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+}
+
+// Data frames of each streaming kind reach the host's callback in the shape
+// processing reads: the frames seen are checked against the simulator's content.
+class Received {
+ public:
+  static void Callback(void* frame, void* user) {
+    auto* self = static_cast<Received*>(user);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    OutputFrame copy;
+    std::memcpy(&copy, frame, sizeof copy);
+    self->frames_.push_back(copy);
+  }
+  std::vector<OutputFrame> Frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<OutputFrame> frames_;
+};
+
+struct StreamCase {
+  const char* name;
+  SimHub::HubKind kind;
+  const char* device;
+  std::size_t sensors;
+  void (*check)(const OutputFrame& frame);
+};
+
+std::ostream& operator<<(std::ostream& out, const StreamCase& c) { return out << c.name; }
+
+double Signed(std::uint16_t word) { return static_cast<std::int16_t>(word); }
+
+class HubDataPath : public HostHub, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(HubDataPath, FramesReachTheCallbackInShape) {
+  const StreamCase& c = GetParam();
+  SimHub::HubOptions options;
+  options.kind = c.kind;
+  for (std::size_t i = 0; i < c.sensors; ++i)
+    options.sensors.push_back(SimHub::SimSensor{"QN DKv6 " + std::to_string(i), Image(64, 1 + i, 0, 1), {}});
+  sim.emplace(std::move(options));
+  sim->AttachPty(scratch.Path(), kCom);
+  const int handle = Open(c.device);
+  ASSERT_GE(handle, 0);
+  Received received;
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Callback, &received));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (received.Frames().size() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+  const auto frames = received.Frames();
+  ASSERT_GE(frames.size(), 3u);
+  for (const auto& frame : frames) c.check(frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HubDataPath,
+    ::testing::Values(
+        // Positions from the slot mask, the raw hub word moved in front of it.
+        StreamCase{"UsbCu", SimHub::HubKind::UsbCu, "usbcu", 3,
+                   [](const OutputFrame& frame) {
+                     EXPECT_EQ(frame.mask, 0b111u);
+                     EXPECT_EQ(frame.rawHubWord, static_cast<std::uint16_t>(frame.counter * 3));
+                     EXPECT_DOUBLE_EQ(frame.rawHubValue, RawHubValue(frame.rawHubWord));
+                   }},
+        StreamCase{"Dongle", SimHub::HubKind::Dongle, "dongle", 1,
+                   [](const OutputFrame& frame) {
+                     EXPECT_EQ(frame.mask, 1u);
+                     EXPECT_EQ(frame.rawHubWord, 0);
+                   }},
+        // The fixed sensor's block lands where its model reads it.
+        StreamCase{"Stream", SimHub::HubKind::Stream, "stream", 1,
+                   [](const OutputFrame& frame) {
+                     EXPECT_EQ(frame.mask, 1u);
+                     for (int axis = 0; axis < 3; ++axis)
+                       EXPECT_DOUBLE_EQ(frame.records[0].acceleration[axis],
+                                        Signed(SimHub::SyntheticWord(frame.counter, 0, 6 + axis)) * -(1.0 / 16384));
+                   }},
+        // Each record's floats, the header word passed on.
+        StreamCase{"QnSdk", SimHub::HubKind::QnSdk, "sdk", 2,
+                   [](const OutputFrame& frame) {
+                     EXPECT_EQ(frame.mask, 0b11u);
+                     for (int r = 0; r < 2; ++r) {
+                       const auto counter = static_cast<std::uint16_t>(frame.records[r].words[0]);
+                       for (int axis = 0; axis < 3; ++axis) {
+                         EXPECT_EQ(frame.records[r].acceleration[axis], SimHub::SdkRecordValue(counter, r, axis));
+                         EXPECT_EQ(frame.records[r].angularRate[axis], SimHub::SdkRecordValue(counter, r, 3 + axis));
+                       }
+                     }
+                   }}),
+    [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "simhub/BsMainHub.h"
 #include "simhub/CuHub.h"
 #include "simhub/DongleHub.h"
+#include "simhub/StreamingHubs.h"
 #include "simhub/Personality.h"
 
 namespace SimHub {
@@ -14,6 +15,8 @@ const std::vector<KindRow>& Kinds() {
       {HubKind::BsMain, "bsmain", "BSmain simulated base station V2.03 Mar 14 2018", MakeBsMainHub},
       {HubKind::UsbCu, "usbcu", "USB_CU simulated hub V1.07 Jun 02 2018", MakeCuHub},
       {HubKind::Dongle, "dongle", "QN DKv6 simulated dongle sensor V3.01 Mar 12 2019", MakeDongleHub},
+      {HubKind::Stream, "stream", "DKv7m2 simulated stream hub", MakeStreamHub},
+      {HubKind::QnSdk, "sdk", "QNSDK simulated hub", MakeQnSdkHub},
   };
   return rows;
 }

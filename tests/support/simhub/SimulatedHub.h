@@ -73,7 +73,7 @@
 //
 // Stream hub ("stream") and QNSDK hub ("sdk") stream while the line is open,
 // unasked, and answer nothing. Stream data frame 0x0214: [6] counter [8] one
-// 20-byte block. QNSDK frame: 55 55 55 55, a 32-bit mask of one bit per
+// 30-byte block (15 words). QNSDK frame: 55 55 55 55, a 32-bit mask of one bit per
 // sensor, the 32-bit header word (the counter), one 104-byte record of 26
 // floats SdkRecordValue(counter, r, k) per sensor, footer AA AA AA AA.
 //
