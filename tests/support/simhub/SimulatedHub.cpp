@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <iostream>
 #include <mutex>
 #include <stdexcept>
@@ -29,6 +30,7 @@ constexpr int kPollMs = 5;                        // longest wait of one serving
 constexpr auto kClosedLinePause = std::chrono::milliseconds(2);
 constexpr auto kInterByteTimeout = std::chrono::milliseconds(100);  // a request cut short is dropped after it
 constexpr std::size_t kMaxBacklog = 8192;         // bytes; no new data frame while more wait
+constexpr int kPacedPollMs = 1;                   // longest pass while a paced line carries bytes (ms)
 
 }  // namespace
 
@@ -79,7 +81,8 @@ class SimulatedHub::Impl {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       poller.fd = line_.Fd();
-      poller.events = static_cast<short>(POLLIN | (outbox_.empty() ? 0 : POLLOUT));
+      // A paced line writes on its own schedule, not whenever the pty has room.
+      poller.events = static_cast<short>(POLLIN | (outbox_.empty() || Paced() ? 0 : POLLOUT));
     }
     if (poller.fd < 0) return false;
     // Wake up for the next data frame rather than a whole poll period later.
@@ -90,6 +93,7 @@ class SimulatedHub::Impl {
         const auto untilFrame = std::chrono::duration_cast<std::chrono::milliseconds>(nextFrame_ - Clock::now()).count();
         timeout = static_cast<int>(std::clamp<long long>(untilFrame, 0, kPollMs));
       }
+      if (Paced() && (!outbox_.empty() || !inbox_.empty())) timeout = std::min(timeout, kPacedPollMs);
     }
     if (poll(&poller, 1, timeout) < 0) return errno == EINTR;
 
@@ -101,6 +105,7 @@ class SimulatedHub::Impl {
     }
     lineOpen_ = true;
     if (poller.revents & POLLIN) Receive();
+    if (lineOpen_) ConsumeArrived();
     if (lineOpen_) StreamTick();
     if (lineOpen_) Flush();
     return true;
@@ -115,13 +120,38 @@ class SimulatedHub::Impl {
       return;
     }
     if (count == 0) return;
-    if (now - lastByte_ > kInterByteTimeout) reader_.Clear();
+    if (now - lastByte_ > kInterByteTimeout && inbox_.empty()) reader_.Clear();
     lastByte_ = now;
-    reader_.Feed(buffer, static_cast<std::size_t>(count));
+    if (Paced()) {
+      // The bytes are whole only once the line has carried them.
+      inFreeAt_ = std::max(now, inFreeAt_) + ByteTime() * count;
+      inbox_.push_back({Bytes(buffer, buffer + count), inFreeAt_});
+      return;
+    }
+    Consume(buffer, static_cast<std::size_t>(count));
+  }
+
+  void Consume(const std::uint8_t* bytes, std::size_t count) {
+    reader_.Feed(bytes, count);
     while (auto frame = reader_.Next()) {
       Handle(*frame);
       if (!lineOpen_) return;
     }
+  }
+
+  void ConsumeArrived() {
+    while (!inbox_.empty() && inbox_.front().due <= Clock::now()) {
+      const Bytes chunk = std::move(inbox_.front().bytes);
+      inbox_.pop_front();
+      Consume(chunk.data(), chunk.size());
+      if (!lineOpen_) return;
+    }
+  }
+
+  bool Paced() const { return state_.options.baudRate > 0; }
+  // Ten bits a byte: start, eight data bits, stop.
+  Clock::duration ByteTime() const {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / state_.options.baudRate));
   }
 
   void Handle(const Bytes& frame) {
@@ -164,13 +194,23 @@ class SimulatedHub::Impl {
 
   void Send(const Bytes& frame) {
     const Outgoing out = ApplyFault(faults_.Take(), frame);
+    if (Paced() && outbox_.empty()) outFreeAt_ = std::max(outFreeAt_, Clock::now());
+    bytesSent_ += out.bytes.size();
     outbox_.insert(outbox_.end(), out.bytes.begin(), out.bytes.end());
     if (out.dropLineAfter) DropLine();
   }
 
   void Flush() {
     while (!outbox_.empty()) {
-      const ssize_t written = ::write(line_.Fd(), outbox_.data(), outbox_.size());
+      std::size_t due = outbox_.size();
+      if (Paced()) {
+        // Only the bytes the line has finished carrying by now.
+        const auto now = Clock::now();
+        due = now <= outFreeAt_ ? 0 : std::min<std::size_t>(due, static_cast<std::size_t>((now - outFreeAt_) / ByteTime()));
+        if (due == 0) return;
+      }
+      const ssize_t written = ::write(line_.Fd(), outbox_.data(), due);
+      if (Paced() && written > 0) outFreeAt_ += ByteTime() * written;
       if (written <= 0) {
         if (written < 0 && errno == EIO) LineClosed();
         return;
@@ -189,6 +229,7 @@ class SimulatedHub::Impl {
     lineOpen_ = false;
     state_.autoTransmit = false;
     outbox_.clear();
+    inbox_.clear();
     reader_.Clear();
   }
 
@@ -212,6 +253,14 @@ class SimulatedHub::Impl {
   std::vector<Bytes> requests_;
   std::uint64_t dataFrames_ = 0;
   Bytes outbox_;
+  struct Arriving {
+    Bytes bytes;
+    Clock::time_point due;  // when the line has carried the last of them
+  };
+  std::deque<Arriving> inbox_;  // paced lines only
+  Clock::time_point inFreeAt_{};
+  Clock::time_point outFreeAt_{};
+  std::uint64_t bytesSent_ = 0;
   bool lineOpen_ = false;
   Clock::time_point nextFrame_{};
   Clock::time_point lastByte_{};
@@ -259,6 +308,11 @@ bool SimulatedHub::Streaming() const {
 std::uint16_t SimulatedHub::FormatCode() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
   return impl_->state_.formatCode;
+}
+
+std::uint64_t SimulatedHub::BytesSent() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->bytesSent_;
 }
 
 std::uint64_t SimulatedHub::DataFramesSent() const {

@@ -142,6 +142,9 @@ struct HubOptions {
   double frameRateHz = 100;         // data frames per second (Hz) while auto-transmit is on
   std::vector<SimSensor> sensors;   // sensor N is at position N; present bits follow
   bool echoRequests = false;        // a half-duplex adapter: every request comes back first
+  // The line's pace in baud, ten bits a byte each way: a frame is taken or
+  // delivered only once the line has carried its last byte. 0: as fast as the pty.
+  long long baudRate = 0;
   // Called on the synthetic content of every data frame, on the hub's serving
   // thread under its lock: it must not call back into the hub.
   DataFrameHook dataFrameHook;
@@ -171,6 +174,7 @@ class SimulatedHub {
   bool Streaming() const;                        // auto-transmit on
   std::uint16_t FormatCode() const;
   std::uint64_t DataFramesSent() const;
+  std::uint64_t BytesSent() const;  // every byte put on the line, replies and data frames
   std::vector<Bytes> RequestsReceived() const;  // every well-formed frame received, whole
   // Whether a request with this command word has been received (so far, or within the limit).
   bool WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit) const;
