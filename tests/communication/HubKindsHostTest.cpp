@@ -51,6 +51,7 @@ struct HubCase {
   SimHub::Bytes image;
   // The bus address the sensor answers to; none for the kinds that answer none.
   std::optional<int> busAddress;
+  std::string hubId;  // as iQuenlith_SDK_Lite_GetHubId reports it
 };
 
 std::ostream& operator<<(std::ostream& out, const HubCase& c) { return out << c.name; }
@@ -114,6 +115,8 @@ TEST_P(HubKinds, IdentityAndFlashByBusAddress) {
   Start(c.kind, c.identity, c.image);
   const int handle = Open(c.device);
   ASSERT_GE(handle, 0);
+  char id[128];
+  EXPECT_EQ(std::string(id, static_cast<std::size_t>(sdk.GetHubId(handle, id, sizeof id))), c.hubId);
 
   std::string identity;
   const auto address = Probe(handle, identity);
@@ -164,20 +167,25 @@ TEST_P(HubKinds, IdentityAndFlashByBusAddress) {
 
 const std::string kDkv6 = "QN DKv6 IMU Mar 12 2019";
 const std::string kDkv4 = "QN DKv4 IMU Jan 10 2018";
+// A USB CU hub takes the identity it reports as its id.
+const std::string kCuId = SimHub::DefaultIdentity(SimHub::HubKind::UsbCu);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HubKinds,
     ::testing::Values(
         // Bus address in the 16-bit word at 6.
-        HubCase{"UsbCuDkv6", SimHub::HubKind::UsbCu, "usbcu", kDkv6, Image(2048, 7, 1234, 3), 7},
+        HubCase{"UsbCuDkv6", SimHub::HubKind::UsbCu, "usbcu", kDkv6, Image(2048, 7, 1234, 3), 7, kCuId},
         // The 16-bit word names no probed address; the 32-bit word at 8 does.
-        HubCase{"UsbCuDkv4", SimHub::HubKind::UsbCu, "usbcu", kDkv4, Image(512, 300, 12, 9), 12},
-        HubCase{"DongleDkv6", SimHub::HubKind::Dongle, "dongle", kDkv6, Image(2048, 7, 1234, 5), 1},
-        HubCase{"DongleDkv4", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1},
+        HubCase{"UsbCuDkv4", SimHub::HubKind::UsbCu, "usbcu", kDkv4, Image(512, 300, 12, 9), 12, kCuId},
+        HubCase{"DongleDkv6", SimHub::HubKind::Dongle, "dongle", kDkv6, Image(2048, 7, 1234, 5), 1, "USB_Dongle"},
+        HubCase{"DongleDkv4", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1, "USB_Dongle"},
+        // Unnamed: the hub kind follows from the identity the hub reports.
+        HubCase{"UnnamedUsbCu", SimHub::HubKind::UsbCu, "", kDkv6, Image(2048, 9, 5000, 4), 9, kCuId},
+        HubCase{"UnnamedDongle", SimHub::HubKind::Dongle, "", kDkv4, Image(512, 0, 0, 6), 1, "USB_Dongle"},
         // The kinds that answer no bus address.
-        HubCase{"Stream", SimHub::HubKind::Stream, "stream", kDkv6, Image(512, 1, 1, 2), std::nullopt},
-        HubCase{"QnSdk", SimHub::HubKind::QnSdk, "sdk", kDkv6, Image(512, 1, 1, 2), std::nullopt},
-        HubCase{"Emulator", std::nullopt, "emulator", kDkv6, Image(512, 1, 1, 2), std::nullopt}),
+        HubCase{"Stream", SimHub::HubKind::Stream, "stream", kDkv6, Image(512, 1, 1, 2), std::nullopt, "Stream"},
+        HubCase{"QnSdk", SimHub::HubKind::QnSdk, "sdk", kDkv6, Image(512, 1, 1, 2), std::nullopt, "QNSDK"},
+        HubCase{"Emulator", std::nullopt, "emulator", kDkv6, Image(512, 1, 1, 2), std::nullopt, "Emulator"}),
     [](const ::testing::TestParamInfo<HubCase>& info) { return std::string(info.param.name); });
 
 // A write counts only once the sensor acknowledged it and read back exactly
@@ -216,8 +224,8 @@ TEST_P(FlashWriteFaults, ReportFailureAndKeepTheCachedImage) {
 
 std::vector<FaultCase> FaultCases() {
   const std::vector<HubCase> hubs{
-      {"UsbCu", SimHub::HubKind::UsbCu, "usbcu", kDkv6, Image(2048, 7, 1234, 3), 7},
-      {"Dongle", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1},
+      {"UsbCu", SimHub::HubKind::UsbCu, "usbcu", kDkv6, Image(2048, 7, 1234, 3), 7, kCuId},
+      {"Dongle", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1, "USB_Dongle"},
   };
   const std::vector<WriteFault> faults{
       {"NoAcknowledgement", SimHub::Fault::NoWriteAck, true},
