@@ -478,6 +478,29 @@ TEST_F(SimHubLine, StopRemovesTheLinkAndIsSafeTwice) {
   hub_.reset();
 }
 
+// ---- kinds and faults by name ----
+
+// The standalone program's --kind and --fault take these names; the default
+// identities are the ones by which an unnamed hub is recognised.
+TEST(SimHubNames, EveryKindAndFaultHasItsName) {
+  struct KindName {
+    const char* name;
+    HubKind kind;
+    const char* identityHolds;
+  };
+  for (const KindName& row : {KindName{"bsmain", HubKind::BsMain, "BSmain"}, KindName{"usbcu", HubKind::UsbCu, "USB_CU"},
+                              KindName{"dongle", HubKind::Dongle, "DKv"}, KindName{"stream", HubKind::Stream, ""},
+                              KindName{"sdk", HubKind::QnSdk, ""}}) {
+    EXPECT_EQ(KindByName(row.name), row.kind) << row.name;
+    EXPECT_NE(DefaultIdentity(row.kind).find(row.identityHolds), std::string::npos) << row.name;
+  }
+  EXPECT_THROW(KindByName("emulator"), std::invalid_argument);
+  for (const char* name : {"no-write-ack", "write-refused", "short-flash-read", "long-flash-read", "drop-line"})
+    EXPECT_NO_THROW(FaultByName(name)) << name;
+  EXPECT_EQ(FaultByName("short-flash-read"), Fault::ShortFlashRead);
+  EXPECT_THROW(FaultByName("slow-write"), std::invalid_argument);
+}
+
 // ---- the standalone program ----
 
 TEST(SimHubProgram, ServesUntilSignalledThenSavesImagesAndRemovesItsLink) {
