@@ -4,7 +4,13 @@
 #include <string_view>
 
 #include "api/QuenlithSdkLite.h"
+#include "communication/Serial.h"
+#include "communication/qn/BsMain.h"
 #include "communication/qn/Hub.h"
+#include "communication/qn/Identifier.h"
+#include "processing/manager/MemsenseManager.h"
+#include "processing/manager/QnManager.h"
+#include "processing/manager/SdkManager.h"
 
 namespace {
 
@@ -25,8 +31,13 @@ constexpr std::array<TransportRow, 2> kTransports{{
     {"udp", nullptr},
 }};
 
+Transport MakeSerial() { return std::make_shared<Communication::DataInterface::CSerial>(); }
+
 // Anything else talks over a serial port.
-constexpr Transport (*kDefaultTransport)() = nullptr;
+constexpr Transport (*kDefaultTransport)() = MakeSerial;
+
+Hub MakeBsMain() { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, "BSmain"); }
+Hub MakeBsMainById(const std::string& id) { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, id); }
 
 struct DeviceRow {
   std::string_view word;
@@ -39,7 +50,7 @@ constexpr std::array<DeviceRow, 8> kDevicesByName{{
     {"stream", nullptr},
     {"usbcu", nullptr},
     {"dongle", nullptr},
-    {"bsmain", nullptr},
+    {"bsmain", MakeBsMain},
     {"emulator", nullptr},
     {"sdk", nullptr},
 }};
@@ -52,7 +63,7 @@ struct IdRow {
 constexpr std::array<IdRow, 3> kDevicesById{{
     {{"USB_CU", "mCU"}, nullptr},
     {{"DKv", ""}, nullptr},
-    {{"BSmain", ""}, nullptr},
+    {{"BSmain", ""}, MakeBsMainById},
 }};
 
 struct ManagerRow {
@@ -60,21 +71,32 @@ struct ManagerRow {
   Manager (*make)(const Hub& device);
 };
 
+template <class ManagerClass>
+Manager MakeManager(const Hub& device) {
+  return std::make_shared<ManagerClass>(device);
+}
+
+// The VectorNav manager publishes every record in the shared storage, which
+// this build lacks.
 constexpr std::array<ManagerRow, 3> kManagersByName{{
     {"vectornav", nullptr},
-    {"memsense", nullptr},
-    {"sdk", nullptr},
+    {"memsense", &MakeManager<Processing::Manager::CMemsenseManager>},
+    {"sdk", &MakeManager<Processing::Manager::QN::CSdkManager>},
 }};
 
+Manager MakeHubManager(const Hub& device, const boost::property_tree::ptree& parameters) {
+  return std::make_shared<Processing::Manager::QN::CManager>(device, parameters);
+}
+
 // The maker's hubs are served by one manager built on the set's parameters.
-constexpr Manager (*kHubManager)(const Hub& device, const boost::property_tree::ptree& parameters) = nullptr;
+constexpr Manager (*kHubManager)(const Hub& device, const boost::property_tree::ptree& parameters) = &MakeHubManager;
 
 }  // namespace
 
 Transport CreateDataInterface(const std::string& words) {
   for (const auto& row : kTransports)
     if (Contains(words, row.word)) return row.make ? row.make() : nullptr;
-  return kDefaultTransport ? kDefaultTransport() : nullptr;
+  return kDefaultTransport();
 }
 
 Hub CreateDeviceByName(const std::string& words) {
@@ -90,15 +112,18 @@ Hub CreateDeviceById(const std::string& id) {
   return nullptr;
 }
 
-std::optional<std::string> IdentifyHub(const Transport& transport, const boost::property_tree::ptree&) {
+std::optional<std::string> IdentifyHub(const Transport& transport, const boost::property_tree::ptree& parameters) {
   if (!transport) return std::nullopt;
-  return std::nullopt;
+  // Destroying the identifier closes the transport, which the chosen hub opens anew.
+  const auto identifier = std::make_shared<Communication::Device::QN::CIdentifier>(transport);
+  if (!identifier->Open(parameters)) return std::nullopt;
+  return identifier->GetId();
 }
 
 Manager CreateProcessingManager(CQuenlith_SDK_Lite& set, const std::string& words, const Hub& device) {
   for (const auto& row : kManagersByName)
     if (Contains(words, row.word)) return row.make ? row.make(device) : nullptr;
-  if (!std::dynamic_pointer_cast<Communication::Device::QN::CHub>(device) || !kHubManager) return nullptr;
+  if (!std::dynamic_pointer_cast<Communication::Device::QN::CHub>(device)) return nullptr;
   if (Contains(words, "emulator")) set.GetParameters().put("disablecalibration", 1);
   return kHubManager(device, set.GetParameters());
 }

@@ -4,6 +4,11 @@
 
 namespace Communication::Device {
 
+namespace {
+// The start a stream thread belongs to; 0 on every other thread.
+thread_local unsigned t_streamGeneration = 0;
+}  // namespace
+
 CHub::CHub(std::string id, std::string vendor, std::shared_ptr<DataInterface::CDataInterface> transport)
     : CDevice(std::move(id), std::move(vendor)), transport_(std::move(transport)) {}
 
@@ -40,16 +45,24 @@ void CHub::DispatchFrame(void* frame) {
   (*handler)(frame);
 }
 
+bool CHub::StopRequested() const {
+  return stop_.load(std::memory_order_acquire) || t_streamGeneration != generation_.load(std::memory_order_acquire);
+}
+
 void CHub::StartStream() {
   if (stream_.joinable()) {
     QLOG(debug) << "stream already started";
     return;
   }
+  const unsigned generation = generation_.fetch_add(1, std::memory_order_acq_rel) + 1;
   stop_.store(false, std::memory_order_release);
   // The thread holds its hub, so a hub released by its owner from inside a
   // callback lives until its loop has returned.
   auto self = std::static_pointer_cast<CHub>(shared_from_this());
-  stream_ = boost::thread([self] { self->Run(); });
+  stream_ = boost::thread([self, generation] {
+    t_streamGeneration = generation;
+    self->Run();
+  });
   QLOG(debug) << "stream started";
 }
 

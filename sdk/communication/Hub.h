@@ -45,7 +45,9 @@ class CHub : public CDevice {
   bool IsStreaming() const { return stream_.joinable(); }
 
  protected:
-  bool StopRequested() const { return stop_.load(std::memory_order_acquire); }
+  // True once StopStream asked the calling stream thread to end; also for a
+  // thread left over from a stop issued on itself after a new stream started.
+  bool StopRequested() const;
   bool HasDataHandler() const;
   // Calls the data handler, if any, with one frame.
   void DispatchFrame(void* frame);
@@ -56,6 +58,8 @@ class CHub : public CDevice {
   std::shared_ptr<DataInterface::CDataInterface> transport_;
   boost::thread stream_;
   std::atomic<bool> stop_{true};
+  // Counts stream starts; each thread runs under the count of its own start.
+  std::atomic<unsigned> generation_{0};
   // Held while a frame is dispatched. Recursive because a host may close its
   // device, and so replace this handler, from inside its own callback.
   mutable std::recursive_mutex handlerMutex_;

@@ -1,14 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "communication/Device.h"
+#include "communication/qn/Frame.h"
 
 namespace Communication::Device::QN {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // One sensor found behind a maker's hub. Immutable once made, except for the
 // cached flash image, which a verified flash write replaces.

@@ -1,0 +1,122 @@
+#include "processing/manager/ChainFactory.h"
+
+#include <array>
+
+#include "api/Log.h"
+#include "processing/EndPoints.h"
+
+namespace Processing::Manager::QN {
+
+namespace {
+
+using namespace Processing::QN;
+
+enum class Stage { None, Quat, CalibratedT, DKv3QCT, DKv7QCT, DKv7Tindra, Extender, DKv3, DKv4, DKv5, DKv6, DKv7, DKv5QCT };
+
+template <class EndPoint>
+ChainElement MakeEndPoint(const SensorPtr& sensor, const StagePtr&) {
+  return {std::make_shared<EndPoint>(sensor), EndPoint::kInputBytes, {}};
+}
+
+ChainElement MakeExtender(const SensorPtr& sensor, const StagePtr&) {
+  auto stage = std::make_shared<CExtender>(sensor);
+  const auto bytes = static_cast<std::size_t>(stage->PayloadLength());
+  return {std::move(stage), bytes, {}};
+}
+
+struct StageRow {
+  Stage stage;
+  std::string_view name;
+  ChainElement (*make)(const SensorPtr& sensor, const StagePtr& next);
+};
+
+// The sensor models, the DKv6/DKv7 quaternion-and-calibrated stage (which
+// belongs with the models; its decoder is DecodeDKv7QCT) and the head-tracking
+// stage come with their own work: their rows stay null until then.
+constexpr std::array<StageRow, 12> kStages{{
+    {Stage::Quat, "CQuat", &MakeEndPoint<CQuat>},
+    {Stage::CalibratedT, "CCalibratedT", &MakeEndPoint<CCalibratedT>},
+    {Stage::DKv3QCT, "CDKv3QCT", &MakeEndPoint<CDKv3QCT>},
+    {Stage::DKv7Tindra, "CDKv7Tindra", &MakeEndPoint<CDKv7Tindra>},
+    {Stage::Extender, "CExtender", &MakeExtender},
+    {Stage::DKv7QCT, "CDKv7QCT", nullptr},
+    {Stage::DKv3, "CDKv3", nullptr},
+    {Stage::DKv4, "CDKv4", nullptr},
+    {Stage::DKv5, "CDKv5", nullptr},
+    {Stage::DKv6, "CDKv6", nullptr},
+    {Stage::DKv7, "CDKv7", nullptr},
+    {Stage::DKv5QCT, "CDKv5QCT", nullptr},
+}};
+
+constexpr std::size_t kDataTypes = 5;  // 0 raw, 1 quat, 2 calibrated, 3 quat and calibrated, 4 Tindra
+
+struct GenerationRow {
+  std::string_view generation;  // looked for in the sensor's identity, rows in order
+  std::array<Stage, kDataTypes> byDataType;
+  Stage otherDataType;
+};
+
+constexpr std::array<GenerationRow, 6> kGenerations{{
+    {"DKv3", {Stage::DKv3, Stage::Quat, Stage::None, Stage::DKv3QCT, Stage::None}, Stage::None},
+    {"DKv4", {Stage::DKv4, Stage::None, Stage::CalibratedT, Stage::None, Stage::None}, Stage::None},
+    {"DKv5", {Stage::DKv5, Stage::Quat, Stage::CalibratedT, Stage::DKv5QCT, Stage::None}, Stage::None},
+    {"DKv6", {Stage::DKv6, Stage::Quat, Stage::CalibratedT, Stage::DKv7QCT, Stage::None}, Stage::None},
+    {"DKv7", {Stage::DKv7, Stage::Quat, Stage::CalibratedT, Stage::DKv7QCT, Stage::DKv7Tindra}, Stage::None},
+    {"ExtV",
+     {Stage::Extender, Stage::Extender, Stage::Extender, Stage::Extender, Stage::Extender},
+     Stage::Extender},
+}};
+
+struct CorrectionRow {
+  std::string_view word;  // in the "processing" value; empty matches anything
+  std::string_view name;
+  StagePtr (*make)(const SensorPtr& sensor);
+};
+
+// The attitude filters come with their own work.
+constexpr std::array<CorrectionRow, 2> kCorrections{{
+    {"kalman", "CMEKFCorrectionWrapper", nullptr},
+    {"", "CPICorrection", nullptr},
+}};
+
+// Comes with the deviation-compensation work.
+constexpr StagePtr (*kCollector)(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain) = nullptr;
+
+Stage StageFor(const std::string& identity, int dataType) {
+  for (const auto& row : kGenerations) {
+    if (identity.find(row.generation) == std::string::npos) continue;
+    if (dataType >= 0 && dataType < static_cast<int>(kDataTypes)) return row.byDataType[static_cast<std::size_t>(dataType)];
+    return row.otherDataType;
+  }
+  return Stage::None;
+}
+
+}  // namespace
+
+ChainElement CreateChainElement(const std::string& identity, const SensorPtr& sensor, const StagePtr& next) {
+  if (!sensor) return {};
+  const Stage stage = StageFor(identity, sensor->GetDataType());
+  if (stage == Stage::None) return {};
+  for (const auto& row : kStages) {
+    if (row.stage != stage) continue;
+    if (!row.make) return {nullptr, 0, row.name};
+    return row.make(sensor, next);
+  }
+  return {};
+}
+
+StagePtr CreateCorrection(const std::string& processing, const SensorPtr& sensor) {
+  for (const auto& row : kCorrections) {
+    if (processing.find(row.word) == std::string::npos) continue;
+    if (row.make) return row.make(sensor);
+    QLOG(debug) << "no " << row.name << " stage in this build";
+    return nullptr;
+  }
+  return nullptr;
+}
+
+StagePtr CreateCollector(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain) {
+  return kCollector ? kCollector(hub, chain) : nullptr;
+}
+
+}  // namespace Processing::Manager::QN

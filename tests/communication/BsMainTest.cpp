@@ -1,0 +1,357 @@
+// The BSmain hub and the identifier on the serial transport, against the
+// simulated hub on a pseudo-terminal.
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ByteSource.h"
+#include "LogCapture.h"
+#include "ScratchDirectory.h"
+#include "api/Factories.h"
+#include "communication/Serial.h"
+#include "communication/qn/BsMain.h"
+#include "simhub/SimulatedHub.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Communication::DataInterface::CSerial;
+using Communication::Device::QN::Bytes;
+using Communication::Device::QN::CBsMain;
+namespace Frame = Communication::Device::QN::Frame;
+namespace DataType = Communication::Device::QN::DataType;
+
+constexpr auto kLimit = 5s;  // bound of every wait for something that must happen
+constexpr int kCom = 3;
+
+boost::property_tree::ptree Parameters(const std::string& device) {
+  boost::property_tree::ptree tree;
+  tree.put("com", kCom);
+  tree.put("device", device);
+  tree.put("transmissiontimeout", 50);
+  return tree;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + kLimit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// Keeps a copy of every frame the hub hands on.
+class FrameLog {
+ public:
+  void operator()(void* frame) {
+    const auto* bytes = static_cast<const std::uint8_t*>(frame);
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.emplace_back(bytes, bytes + Frame::Word(bytes + Frame::kLengthOffset));
+  }
+  std::vector<Bytes> Frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+  std::size_t Count() const { return Frames().size(); }
+  bool WaitForMore(std::size_t count) const {
+    const auto start = Count();
+    return WaitFor([&] { return Count() >= start + count; });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Bytes> frames_;
+};
+
+// Every frame handed on is whole and carries the simulator's content for its counter.
+void ExpectSoundDataFrames(const std::vector<Bytes>& frames, int blockSize) {
+  std::uint16_t previous = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const Bytes& frame = frames[i];
+    ASSERT_EQ(frame.size(), 14u + 20u * blockSize + 2u) << "frame " << i;
+    EXPECT_TRUE(Frame::CheckChecksum(frame.data(), frame.size()).matches) << "frame " << i;
+    const std::uint16_t counter = Frame::Word(frame.data() + 6);
+    if (i > 0) {
+      EXPECT_GT(counter, previous) << "frame " << i;
+    }
+    previous = counter;
+    for (int position = 0; position < 20; ++position)
+      for (int k = 0; k < blockSize / 2; ++k)
+        ASSERT_EQ(Frame::Word(frame.data() + 14 + position * blockSize + 2 * k),
+                  SimHub::SyntheticWord(counter, position, k))
+            << "frame " << i << " position " << position << " word " << k;
+  }
+}
+
+class BsMain : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1); }
+  void TearDown() override {
+    if (hub) hub->Close();
+    hub.reset();
+    sim.reset();
+  }
+
+  void StartSim(SimHub::HubOptions options = {}) {
+    options.sensors.assign(20, SimHub::SimSensor{"DKv3 sensor", {}, {}});
+    sim = std::make_unique<SimHub::SimulatedHub>(std::move(options));
+    sim->AttachPty(scratch.Path(), kCom);
+  }
+
+  bool OpenHub(const std::string& device) {
+    hub = std::make_shared<CBsMain>(transport, "BSmain");
+    return hub->Open(Parameters(device));
+  }
+
+  // Whether the simulator received a framed command with this data word.
+  bool Received(std::uint16_t command, std::uint16_t data) const {
+    for (const auto& request : sim->RequestsReceived())
+      if (request.size() >= 8 && Frame::Word(request.data() + 4) == command && Frame::Word(request.data() + 6) == data)
+        return true;
+    return false;
+  }
+
+  ScratchDirectory scratch;
+  LogCapture log;
+  std::unique_ptr<SimHub::SimulatedHub> sim;
+  std::shared_ptr<CSerial> transport = std::make_shared<CSerial>();
+  std::shared_ptr<CBsMain> hub;
+  FrameLog frames;
+};
+
+TEST_F(BsMain, RawHubIdentifiesItselfAndStreamsItsFrames) {
+  StartSim();
+  ASSERT_TRUE(OpenHub("bsmain raw"));
+  const std::string identity = SimHub::DefaultIdentity(SimHub::HubKind::BsMain);
+  EXPECT_EQ(hub->GetId(), identity);
+  EXPECT_TRUE(log.Contains("<info> found \"" + identity + "\" hub"));
+  EXPECT_TRUE(log.Contains("<info> configure hub by \"device\" parameter : datatype 0"));
+  EXPECT_TRUE(Received(0x0402, 1000));
+  EXPECT_TRUE(hub->IsStreaming());
+
+  const auto& sensors = hub->GetSensors();
+  ASSERT_EQ(sensors.size(), 20u);
+  for (int position = 0; position < 20; ++position) {
+    const auto sensor = std::dynamic_pointer_cast<Communication::Device::QN::CSensor>(sensors[position]);
+    ASSERT_TRUE(sensor);
+    EXPECT_EQ(sensor->GetId(), "DKv3");
+    EXPECT_EQ(sensor->GetDataType(), DataType::kRaw);
+    EXPECT_EQ(sensor->GetDataOffset(), 14 + 20 * position);
+    EXPECT_EQ(sensor->GetDataSize(), 20);
+    EXPECT_EQ(sensor->GetIndex(), position);
+    EXPECT_TRUE(sensor->GetState().empty());
+    EXPECT_TRUE(sensor->GetFlash().empty());
+  }
+
+  hub->SetDataHandler(std::ref(frames));
+  ASSERT_TRUE(frames.WaitForMore(5));
+  hub->StopStream();
+  EXPECT_FALSE(hub->IsStreaming());
+  EXPECT_TRUE(WaitFor([&] { return !sim->Streaming(); }));
+  const auto handed = frames.Count();
+  hub->Close();
+  ExpectSoundDataFrames(frames.Frames(), 20);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(frames.Count(), handed) << "a frame was handed on after the stream stopped";
+}
+
+TEST_F(BsMain, QuatHubBehindAnEchoingAdapter) {
+  SimHub::HubOptions options;
+  options.echoRequests = true;
+  StartSim(options);
+  ASSERT_TRUE(OpenHub("BSmain Quat"));
+  EXPECT_TRUE(Received(0x0402, 4321));
+  const auto& sensors = hub->GetSensors();
+  ASSERT_EQ(sensors.size(), 20u);
+  for (int position = 0; position < 20; ++position) {
+    const auto sensor = std::dynamic_pointer_cast<Communication::Device::QN::CSensor>(sensors[position]);
+    EXPECT_EQ(sensor->GetDataType(), DataType::kQuat);
+    EXPECT_EQ(sensor->GetDataOffset(), 14 + 10 * position);
+    EXPECT_EQ(sensor->GetDataSize(), 10);
+  }
+  hub->SetDataHandler(std::ref(frames));
+  ASSERT_TRUE(frames.WaitForMore(3));
+  hub->Close();
+  // Every checked frame is handed on, the echoes of the auto-transmit switch
+  // among them; the data frames must be whole.
+  std::vector<Bytes> data;
+  for (const auto& frame : frames.Frames()) {
+    if (frame[5] == 0x02)
+      data.push_back(frame);
+    else
+      EXPECT_EQ(Frame::Word(frame.data() + 4), 0x0400);
+  }
+  EXPECT_FALSE(data.empty());
+  ExpectSoundDataFrames(data, 10);
+}
+
+TEST_F(BsMain, FaultyFramesAreDroppedAndStreamingGoesOn) {
+  StartSim();
+  ASSERT_TRUE(OpenHub("bsmain raw"));
+  hub->SetDataHandler(std::ref(frames));
+  ASSERT_TRUE(frames.WaitForMore(2));
+  const SimHub::Fault faults[] = {SimHub::Fault::CorruptChecksum, SimHub::Fault::TruncatedFrame,
+                                  SimHub::Fault::GarbageBetweenFrames, SimHub::Fault::WrongLength,
+                                  SimHub::Fault::OddLength};
+  for (const auto fault : faults) {
+    sim->InjectFault(fault, 2);
+    EXPECT_TRUE(frames.WaitForMore(4)) << "no frames after fault " << static_cast<int>(fault);
+  }
+  hub->Close();
+  ExpectSoundDataFrames(frames.Frames(), 20);
+  EXPECT_GE(log.Count("<error> receive error: crc read "), 1u);
+  EXPECT_GE(log.Count("<error> receive error: prefix "), 1u) << "the odd length must be refused";
+}
+
+TEST_F(BsMain, HostRequestsWhileStreamingGetTheirReplies) {
+  StartSim();
+  ASSERT_TRUE(OpenHub("bsmain raw"));
+  hub->SetDataHandler(std::ref(frames));
+  ASSERT_TRUE(frames.WaitForMore(2));
+  // Each reply comes between data frames; were the stream thread reading at the
+  // same time, it would take replies away from the request.
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(hub->GetHubId()) << "request " << i;
+  EXPECT_EQ(log.Count("get hub id failed") + log.Count("get hub state failed"), 0u);
+  ASSERT_TRUE(frames.WaitForMore(2));
+  hub->Close();
+  ExpectSoundDataFrames(frames.Frames(), 20);
+}
+
+TEST_F(BsMain, AHandlerMayCloseItsOwnHub) {
+  StartSim();
+  ASSERT_TRUE(OpenHub("bsmain raw"));
+  std::atomic<int> calls{0};
+  std::atomic<bool> closed{false};
+  CBsMain* raw = hub.get();
+  hub->SetDataHandler([&calls, &closed, raw](void*) {
+    if (calls++ > 0) return;
+    raw->Close();
+    closed = true;
+  });
+  ASSERT_TRUE(WaitFor([&] { return closed.load(); }));
+  EXPECT_FALSE(hub->IsStreaming());
+  EXPECT_EQ(transport->Write("x", 1), 0) << "the transport stays open";
+
+  // The stream thread ends on its own, handing on nothing more, and lets go of
+  // its hub, which it destroys (with the transport reference it holds).
+  hub.reset();
+  EXPECT_TRUE(WaitFor([&] { return transport.use_count() == 1; }));
+  EXPECT_EQ(calls.load(), 1);
+}
+
+class BsMainLinkLost : public BsMain, public ::testing::WithParamInterface<SimHub::Fault> {};
+
+TEST_P(BsMainLinkLost, CloseStillJoinsTheStreamThread) {
+  StartSim();
+  ASSERT_TRUE(OpenHub("bsmain raw"));
+  hub->SetDataHandler(std::ref(frames));
+  ASSERT_TRUE(frames.WaitForMore(2));
+  sim->InjectFault(GetParam(), 1000);
+  // The stream thread finds nothing more to read.
+  ASSERT_TRUE(WaitFor([&] { return log.Count("<hw> serial read") >= 2; }));
+  const auto handed = frames.Count();
+  hub->Close();
+  EXPECT_FALSE(hub->IsStreaming());
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(frames.Count(), handed);
+  ExpectSoundDataFrames(frames.Frames(), 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, BsMainLinkLost,
+                         ::testing::Values(SimHub::Fault::StopAnswering, SimHub::Fault::DropLine));
+
+class BsMainOpenFails : public BsMain, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BsMainOpenFails, WithConfigureHubFailed) {
+  StartSim();
+  const std::string device = GetParam();
+  if (device.find("calibratedt") == std::string::npos) sim->InjectFault(SimHub::Fault::StopAnswering, 1000);
+  EXPECT_FALSE(OpenHub(device));
+  EXPECT_TRUE(log.Contains("<error> configure hub failed"));
+  EXPECT_FALSE(hub->IsStreaming());
+}
+
+// A hub that does not answer, and a data type the hub cannot be told.
+INSTANTIATE_TEST_SUITE_P(Cases, BsMainOpenFails, ::testing::Values("bsmain raw", "bsmain calibratedt"));
+
+TEST_F(BsMain, IdentifierNamesTheHubAndClosesTheTransport) {
+  StartSim();
+  const auto id = IdentifyHub(transport, Parameters(""));
+  ASSERT_TRUE(id);
+  EXPECT_EQ(*id, SimHub::DefaultIdentity(SimHub::HubKind::BsMain));
+  EXPECT_TRUE(log.Contains("<info> found \"" + *id + "\" device"));
+  EXPECT_TRUE(Received(0x0400, 0x0000)) << "auto-transmit is switched off before asking";
+  EXPECT_EQ(transport->Write("x", 1), 0) << "the transport stays open";
+
+  const auto device = CreateDeviceById(*id);
+  ASSERT_TRUE(std::dynamic_pointer_cast<CBsMain>(device));
+  EXPECT_EQ(device->GetId(), *id);
+  EXPECT_TRUE(std::dynamic_pointer_cast<CBsMain>(CreateDeviceByName("bsmain")));
+}
+
+TEST_F(BsMain, IdentifierOfASilentHubFails) {
+  StartSim();
+  sim->InjectFault(SimHub::Fault::StopAnswering, 1000);
+  EXPECT_FALSE(IdentifyHub(transport, Parameters("")));
+  EXPECT_TRUE(log.Contains("<error> get hub id failed"));
+}
+
+// Replies scripted byte for byte, for what the simulator never sends.
+TEST(BsMainReplies, IdentityAndStateAreTakenWithinTheirFrames) {
+  struct Case {
+    const char* name;
+    Bytes identity;  // reply data to identify
+    Bytes state;     // reply data to get state
+    std::string id;
+    int dataType;
+    int blockSize;
+  };
+  const Case cases[] = {
+      {"terminated", {'B', 'S', 'm', 'a', 'i', 'n', 0, 'x'}, {0, 0, 0, 0, 0xE1, 0x10, 0, 0}, "BSmain",
+       DataType::kQuat, 10},
+      {"unterminated", {'B', 'S', 'm', 'a'}, {0, 0, 0, 0, 0xE8, 0x03}, "BSma", DataType::kRaw, 20},
+      {"state without a format", {'B', 'S', 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, "BS", DataType::kNone, 0},
+      {"empty state", {'B', 'S', 0, 0}, {}, "BS", DataType::kNone, 0},
+  };
+  for (const auto& c : cases) {
+    const auto source = std::make_shared<ByteSource>();
+    source->OnWrite([&](ByteSource& bytes, const Bytes& written) {
+      const std::uint16_t command = Frame::Word(written.data() + 4);
+      const Bytes& data = command == 0x0100 ? c.identity : c.state;
+      Bytes payload(2 + data.size());
+      Frame::PutWord(payload.data(), static_cast<std::uint16_t>((command & 0xFF00) | 0x10));
+      std::copy(data.begin(), data.end(), payload.begin() + 2);
+      bytes.Feed(Frame::Build(payload));
+    });
+    const auto hub = std::make_shared<CBsMain>(source, "BSmain");
+    ASSERT_TRUE(hub->GetHubId()) << c.name;
+    EXPECT_EQ(hub->GetId(), c.id) << c.name;
+    EXPECT_EQ(hub->GetHubState(), c.state) << c.name;
+    hub->FindSensors();
+    ASSERT_EQ(hub->GetSensors().size(), 20u) << c.name;
+    const auto last = std::dynamic_pointer_cast<Communication::Device::QN::CSensor>(hub->GetSensors().back());
+    EXPECT_EQ(last->GetDataType(), c.dataType) << c.name;
+    EXPECT_EQ(last->GetDataSize(), c.blockSize) << c.name;
+    EXPECT_EQ(last->GetDataOffset(), 14 + 19 * c.blockSize) << c.name;
+  }
+}
+
+TEST(BsMainReplies, CloseSwitchesThePowerOff) {
+  const auto source = std::make_shared<ByteSource>();
+  const auto hub = std::make_shared<CBsMain>(source, "BSmain");
+  hub->Close();
+  EXPECT_EQ(source->Written(), std::vector<Bytes>{Frame::Build(Frame::Request(0x0401, 0x0000))});
+}
+
+}  // namespace

@@ -1,0 +1,310 @@
+#include <memory>
+#include <optional>
+#include <string>
+#include <typeindex>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "LogCapture.h"
+#include "TestFrames.h"
+#include "communication/qn/Hub.h"
+#include "processing/EndPoints.h"
+#include "processing/SdkFrame.h"
+#include "processing/manager/QnManager.h"
+
+namespace {
+
+using namespace TestFrames;
+using Processing::SdkFrame;
+using Processing::Manager::QN::CManager;
+
+constexpr double k15 = 1.0 / 32768;
+
+// A maker's hub with a sensor list given by the test; it never streams.
+class TestHub : public Communication::Device::QN::CHub {
+ public:
+  TestHub() : CHub(nullptr, "BSmain") {}
+  void Run() override {}
+
+  TestHub& Add(const std::string& identity, int dataType, int offset, int size, int position) {
+    sensors_.push_back(std::make_shared<Communication::Device::QN::CSensor>(
+        identity, dataType, offset, size, position, Communication::Device::QN::Bytes{},
+        Communication::Device::QN::Bytes{}));
+    return *this;
+  }
+};
+
+std::shared_ptr<CManager> ConfiguredManager(const std::shared_ptr<TestHub>& hub) {
+  auto manager = std::make_shared<CManager>(hub, boost::property_tree::ptree{});
+  EXPECT_TRUE(manager->Configure(boost::property_tree::ptree{}, nullptr));
+  return manager;
+}
+
+// The quaternion words of the sensor at a position, all different.
+std::vector<std::int16_t> QuatWords(int position) {
+  return {static_cast<std::int16_t>(1000 + position), static_cast<std::int16_t>(2000 + position),
+          static_cast<std::int16_t>(-3000 - position), static_cast<std::int16_t>(4000 + position),
+          static_cast<std::int16_t>(5 + position)};
+}
+
+void ExpectQuat(const void* frame, int position, const char* where) {
+  const auto at = Record(static_cast<std::size_t>(position)) + 160;
+  EXPECT_EQ(DoubleAt(frame, at), (2000 + position) * k15) << where << ", position " << position << ": x";
+  EXPECT_EQ(DoubleAt(frame, at + 8), (-3000 - position) * k15) << where << ", position " << position << ": y";
+  EXPECT_EQ(DoubleAt(frame, at + 16), (4000 + position) * k15) << where << ", position " << position << ": z";
+  EXPECT_EQ(DoubleAt(frame, at + 24), (1000 + position) * k15) << where << ", position " << position << ": w";
+  EXPECT_EQ(DoubleAt(frame, at + 32), (5 + position) * k15) << where << ", position " << position << ": further";
+}
+
+TEST(HubManager, FillsHeaderAndEachQuatSensorsBlockByPosition) {
+  const std::vector<int> positions = {0, 19, 31};
+  auto hub = std::make_shared<TestHub>();
+  for (const int p : positions) hub->Add("DKv3 Mar  5 2016", 1, 14 + 10 * p, 10, p);
+  const auto manager = ConfiguredManager(hub);
+
+  const std::uint32_t mask = (1u << 0) | (1u << 19) | (1u << 31);
+  auto raw = DataFrame(0xBEEF, 12115, mask, 320);
+  for (const int p : positions) PutWords(raw, 14 + 10 * p, QuatWords(p));
+  Seal(raw);
+
+  auto frame = std::make_unique<SdkFrame>();
+  ASSERT_TRUE(manager->Process(raw.data(), frame.get()));
+
+  EXPECT_EQ(U16At(frame.get(), 0), 0xBEEF);
+  EXPECT_EQ(U16At(frame.get(), 2), 12115);
+  EXPECT_EQ(U32At(frame.get(), 4), mask);
+  EXPECT_EQ(DoubleAt(frame.get(), 8), (12115 / 1986.0 - 6.1) * 100 / 2.3);
+  for (std::size_t k = 0; k < 32; ++k) {
+    if (k == 0 || k == 19 || k == 31) {
+      ExpectQuat(frame.get(), static_cast<int>(k), "separate buffers");
+      EXPECT_TRUE(AllZero(frame.get(), Record(k), 160)) << k;
+      EXPECT_TRUE(AllZero(frame.get(), Record(k) + 200, 312)) << k;
+    } else {
+      EXPECT_TRUE(AllZero(frame.get(), Record(k), 512)) << "block " << k << " has no sensor";
+    }
+  }
+}
+
+TEST(HubManager, HeaderDoubleFollowsTheRawHubWord) {
+  const struct {
+    std::uint16_t rawWord;
+    double value;
+    double tolerance;
+  } cases[] = {{12115, 0.0088, 1e-4}, {0, -265.217, 1e-3}, {65535, 1169.4995, 1e-3}};
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("DKv3", 1, 14, 10, 0);
+  const auto manager = ConfiguredManager(hub);
+  for (const auto& c : cases) {
+    auto raw = DataFrame(1, c.rawWord, 1, 10);
+    Seal(raw);
+    auto frame = std::make_unique<SdkFrame>();
+    ASSERT_TRUE(manager->Process(raw.data(), frame.get()));
+    EXPECT_NEAR(DoubleAt(frame.get(), 8), c.value, c.tolerance) << c.rawWord;
+    EXPECT_EQ(U16At(frame.get(), 2), c.rawWord);
+  }
+}
+
+// Every case: a good quat sensor at position 0 and one bad sensor beside it, in
+// a frame of exactly 14 + 20 + 2 bytes (so that ASan sees any read beyond it).
+TEST(HubManager, SkipsAndLogsOnceASensorItCannotServeAndFillsTheOthers) {
+  const struct {
+    const char* name;
+    std::string identity;
+    int dataType, offset, size, position;
+    std::string log;
+  } cases[] = {
+      {"type the generation lacks", "DKv4 Jan 1 2015", 1, 24, 10, 5, "<error> Unknown configuration for \"DKv4 Jan 1 2015\""},
+      {"unknown generation", "Tracker v2", 1, 24, 10, 5, "<error> Unknown configuration for \"Tracker v2\""},
+      {"generation is case-sensitive", "dkv3", 1, 24, 10, 5, "<error> Unknown configuration for \"dkv3\""},
+      {"unknown data type", "DKv3", 0x7FFFFFFF, 24, 10, 5, "<error> Unknown configuration for \"DKv3\""},
+      {"model this build lacks", "DKv3", 0, 24, 20, 5, "<error> no CDKv3 stage in this build for \"DKv3\""},
+      {"position 32", "DKv3", 1, 24, 10, 32, "<error> sensor \"DKv3\" at position 32 is outside 0 to 31: skipped"},
+      {"position -1", "DKv3", 1, 24, 10, -1, "<error> sensor \"DKv3\" at position -1 is outside 0 to 31: skipped"},
+      {"block past the frame's end", "DKv3", 1, 30, 10, 5,
+       "<error> sensor \"DKv3\" reads 10 bytes at offset 30, outside the frame of 36 bytes: skipped"},
+      {"block over the header", "DKv3", 1, 10, 10, 5,
+       "<error> sensor \"DKv3\" reads 10 bytes at offset 10, outside the frame of 36 bytes: skipped"},
+      {"negative offset", "DKv3", 1, -100, 10, 5,
+       "<error> sensor \"DKv3\" reads 10 bytes at offset -100, outside the frame of 36 bytes: skipped"},
+      {"decoder reads more than the frame holds", "DKv3", 3, 24, 10, 5,
+       "<error> sensor \"DKv3\" reads 30 bytes at offset 24, outside the frame of 36 bytes: skipped"},
+      {"declared block larger than the frame", "ExtV", 1, 24, 200, 5,
+       "<error> sensor \"ExtV\" reads 200 bytes at offset 24, outside the frame of 36 bytes: skipped"},
+  };
+  for (const auto& c : cases) {
+    LogCapture log;
+    auto hub = std::make_shared<TestHub>();
+    hub->Add("DKv3", 1, 14, 10, 0).Add(c.identity, c.dataType, c.offset, c.size, c.position);
+    const auto manager = ConfiguredManager(hub);
+
+    auto raw = DataFrame(7, 0, 0x21, 20);
+    PutWords(raw, 14, QuatWords(0));
+    PutWords(raw, 24, {11, 12, 13, 14, 15});
+    Seal(raw);
+    for (int frameNumber = 0; frameNumber < 2; ++frameNumber) {
+      auto frame = std::make_unique<SdkFrame>();
+      ASSERT_TRUE(manager->Process(raw.data(), frame.get())) << c.name;
+      ExpectQuat(frame.get(), 0, c.name);
+      for (std::size_t k = 1; k < 32; ++k) EXPECT_TRUE(AllZero(frame.get(), Record(k), 512)) << c.name << ", block " << k;
+    }
+    EXPECT_EQ(log.Count(c.log.substr(8)), 1u) << c.name;
+    EXPECT_TRUE(log.Contains(c.log)) << c.name;
+  }
+}
+
+TEST(HubManager, HandsNothingOnForFramesItCannotUse) {
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("DKv3", 1, 14, 10, 0);
+
+  {
+    SCOPED_TRACE("before configuration");
+    CManager manager(hub, {});
+    auto raw = DataFrame(3, 5, 1, 10);
+    Seal(raw);
+    auto frame = std::make_unique<SdkFrame>();
+    EXPECT_FALSE(manager.Process(raw.data(), frame.get()));
+    EXPECT_TRUE(AllZero(frame.get(), 0, sizeof(SdkFrame)));
+  }
+  {
+    SCOPED_TRACE("no sensor present");
+    const auto manager = ConfiguredManager(hub);
+    auto raw = DataFrame(3, 5, 0, 10);
+    PutWords(raw, 14, QuatWords(0));
+    Seal(raw);
+    auto frame = std::make_unique<SdkFrame>();
+    EXPECT_FALSE(manager->Process(raw.data(), frame.get()));
+    EXPECT_EQ(U16At(frame.get(), 0), 3);
+    EXPECT_TRUE(AllZero(frame.get(), 16, sizeof(SdkFrame) - 16));
+  }
+  const struct {
+    const char* name;
+    std::size_t bufferBytes;
+    std::uint16_t lengthWord;
+  } notDataFrames[] = {{"a plain reply", 10, 10}, {"shorter than a header", 14, 14}, {"longer than any frame", 16, 16385}};
+  for (const auto& c : notDataFrames) {
+    LogCapture log;
+    const auto manager = ConfiguredManager(hub);
+    Bytes raw(c.bufferBytes, 0xFF);
+    Put16(raw, 2, c.lengthWord);
+    auto frame = std::make_unique<SdkFrame>();
+    EXPECT_FALSE(manager->Process(raw.data(), frame.get())) << c.name;
+    EXPECT_FALSE(manager->Process(raw.data(), frame.get())) << c.name;
+    EXPECT_TRUE(AllZero(frame.get(), 0, sizeof(SdkFrame))) << c.name;
+    EXPECT_EQ(log.Count("bytes is no data frame"), 1u) << c.name;
+  }
+}
+
+// The emulator's host hands one buffer as raw frame and output frame.
+TEST(HubManager, GivesTheSameValuesWhenInputAndOutputShareABuffer) {
+  auto hub = std::make_shared<TestHub>();
+  for (int p = 0; p < 20; ++p) hub->Add("DKv3", 1, 14 + 10 * p, 10, p);
+  const auto manager = ConfiguredManager(hub);
+  auto raw = DataFrame(0x1234, 12115, 0xFFFFF, 200);
+  for (int p = 0; p < 20; ++p) PutWords(raw, 14 + 10 * p, QuatWords(p));
+  Seal(raw);
+
+  const struct {
+    const char* name;
+    std::size_t outputShift;  // from an aligned address
+    std::size_t inputShift;   // from the output
+  } cases[] = {{"one buffer", 0, 0}, {"one buffer at an odd address", 1, 0}, {"frame inside the output", 0, 40}};
+  for (const auto& c : cases) {
+    auto storage = std::make_unique<SdkFrame[]>(2);
+    auto* output = reinterpret_cast<std::uint8_t*>(storage.get()) + c.outputShift;
+    auto* input = output + c.inputShift;
+    std::memcpy(input, raw.data(), raw.size());
+    ASSERT_TRUE(manager->Process(input, output)) << c.name;
+    EXPECT_EQ(U16At(output, 0), 0x1234) << c.name;
+    EXPECT_EQ(U16At(output, 2), 12115) << c.name;
+    EXPECT_EQ(U32At(output, 4), 0xFFFFFu) << c.name;
+    EXPECT_EQ(DoubleAt(output, 8), (12115 / 1986.0 - 6.1) * 100 / 2.3) << c.name;
+    for (int p = 0; p < 20; ++p) ExpectQuat(output, p, c.name);
+  }
+}
+
+TEST(HubManager, RoutesDcCommandsToTheCollectorAndBroadcastsTheRest) {
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("DKv3", 1, 14, 10, 0);
+  const auto manager = ConfiguredManager(hub);
+  LogCapture log;
+  // No collector in this build: the routed command is refused, after its
+  // white space and case were normalised.
+  EXPECT_FALSE(manager->ExecuteCommand("DC\tClear", nullptr, nullptr));
+  EXPECT_TRUE(log.Contains("<error> no deviation compensation in this build: \"dc clear\" refused"));
+  EXPECT_TRUE(manager->ExecuteCommand("DCclear", nullptr, nullptr));
+  EXPECT_TRUE(manager->ExecuteCommand("dc", nullptr, nullptr));
+  double values[32] = {};
+  EXPECT_TRUE(manager->ExecuteCommand("set gyrthreshformotiondetect", values, nullptr));
+  EXPECT_EQ(log.Count("deviation compensation"), 1u);
+}
+
+TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
+  using namespace Processing::QN;
+  const struct {
+    const char* identity;
+    int dataType;
+    std::optional<std::type_index> stage;  // none: no stage
+    const char* missing;                   // a stage this build lacks
+  } cases[] = {
+      {"DKv3 Sep 15 2017", 1, typeid(CQuat), ""},
+      {"DKv3", 3, typeid(CDKv3QCT), ""},
+      {"DKv3", 2, std::nullopt, ""},
+      {"DKv4", 2, typeid(CCalibratedT), ""},
+      {"DKv4", 1, std::nullopt, ""},
+      {"DKv5", 1, typeid(CQuat), ""},
+      {"DKv6", 2, typeid(CCalibratedT), ""},
+      {"DKv6", 4, std::nullopt, ""},
+      {"DKv7m2_V1103_Tindra_V1006 Feb 24 2016", 4, typeid(CDKv7Tindra), ""},
+      {"ExtV", 0x7FFFFFFF, typeid(CExtender), ""},
+      {"ExtV", -1, typeid(CExtender), ""},
+      {"ExtV DKv7", 4, typeid(CDKv7Tindra), ""},  // generations are tried in order
+      {"DKv7", 5, std::nullopt, ""},
+      {"DKv3", 0, std::nullopt, "CDKv3"},
+      {"DKv4", 0, std::nullopt, "CDKv4"},
+      {"DKv5", 0, std::nullopt, "CDKv5"},
+      {"DKv5", 3, std::nullopt, "CDKv5QCT"},
+      {"DKv6", 3, std::nullopt, "CDKv7QCT"},
+      {"DKv7", 0, std::nullopt, "CDKv7"},
+  };
+  for (const auto& c : cases) {
+    const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
+        c.identity, c.dataType, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
+    const auto element = Processing::Manager::QN::CreateChainElement(c.identity, sensor, nullptr);
+    ASSERT_EQ(element.stage != nullptr, c.stage.has_value()) << c.identity << " type " << c.dataType;
+    if (c.stage) {
+      const auto& stage = *element.stage;
+      EXPECT_EQ(std::type_index(typeid(stage)), *c.stage) << c.identity << " type " << c.dataType;
+    }
+    EXPECT_EQ(element.missingStage, c.missing) << c.identity << " type " << c.dataType;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Both attitude corrections come later; which one a sensor would get shows in
+// the hole that is logged.
+TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
+  const struct {
+    const char* processing;
+    const char* chosen;
+  } cases[] = {
+      {"", "CPICorrection"},
+      {"kalman", "CMEKFCorrectionWrapper"},
+      {"extendedkalmanfilter", "CMEKFCorrectionWrapper"},
+      {"Kalman", "CPICorrection"},
+      {"pi", "CPICorrection"},
+  };
+  const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
+      "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
+  for (const auto& c : cases) {
+    LogCapture log;
+    EXPECT_EQ(Processing::Manager::QN::CreateCorrection(c.processing, sensor), nullptr);
+    EXPECT_TRUE(log.Contains(std::string("<debug> no ") + c.chosen + " stage in this build")) << c.processing;
+    EXPECT_EQ(log.Count("stage in this build"), 1u) << c.processing;
+  }
+}
+
+}  // namespace
