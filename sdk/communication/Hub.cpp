@@ -49,8 +49,17 @@ bool CHub::StopRequested() const {
   return stop_.load(std::memory_order_acquire) || t_streamGeneration != generation_.load(std::memory_order_acquire);
 }
 
+bool CHub::IsStreaming() const {
+  std::lock_guard<std::mutex> lock(streamMutex_);
+  return stream_.joinable();
+}
+
 void CHub::StartStream() {
+  // Held until the thread object is stored, so that a loop stopping itself at
+  // once finds its own thread there.
+  std::unique_lock<std::mutex> lock(streamMutex_);
   if (stream_.joinable()) {
+    lock.unlock();
     QLOG(debug) << "stream already started";
     return;
   }
@@ -63,19 +72,28 @@ void CHub::StartStream() {
     t_streamGeneration = generation;
     self->Run();
   });
+  lock.unlock();
   QLOG(debug) << "stream started";
 }
 
 void CHub::StopStream() {
-  if (!stream_.joinable()) {
+  boost::thread stream;
+  {
+    std::lock_guard<std::mutex> lock(streamMutex_);
+    if (stream_.joinable()) {
+      stop_.store(true, std::memory_order_release);
+      stream = std::move(stream_);
+    }
+  }
+  if (!stream.joinable()) {
     QLOG(debug) << "stream already stopped";
     return;
   }
-  stop_.store(true, std::memory_order_release);
-  if (stream_.get_id() == boost::this_thread::get_id())
-    stream_.detach();
+  // Joined outside the lock: the loop may be stopping itself meanwhile.
+  if (stream.get_id() == boost::this_thread::get_id())
+    stream.detach();
   else
-    stream_.join();
+    stream.join();
   QLOG(debug) << "stream stopped";
 }
 

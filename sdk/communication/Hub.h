@@ -42,7 +42,7 @@ class CHub : public CDevice {
 
   void SetTransport(std::shared_ptr<DataInterface::CDataInterface> transport) { transport_ = std::move(transport); }
   const std::shared_ptr<DataInterface::CDataInterface>& GetTransport() const { return transport_; }
-  bool IsStreaming() const { return stream_.joinable(); }
+  bool IsStreaming() const;
 
  protected:
   // True once StopStream asked the calling stream thread to end; also for a
@@ -56,6 +56,9 @@ class CHub : public CDevice {
 
  private:
   std::shared_ptr<DataInterface::CDataInterface> transport_;
+  // Guards the thread object, which the stream thread itself touches when it
+  // stops its own stream.
+  mutable std::mutex streamMutex_;
   boost::thread stream_;
   std::atomic<bool> stop_{true};
   // Counts stream starts; each thread runs under the count of its own start.
