@@ -6,6 +6,8 @@
 #include "api/QuenlithSdkLite.h"
 #include "communication/Serial.h"
 #include "communication/qn/BsMain.h"
+#include "communication/qn/Cu.h"
+#include "communication/qn/Dongle.h"
 #include "communication/qn/Hub.h"
 #include "communication/qn/Identifier.h"
 #include "processing/manager/MemsenseManager.h"
@@ -38,6 +40,11 @@ constexpr Transport (*kDefaultTransport)() = MakeSerial;
 
 Hub MakeBsMain() { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, "BSmain"); }
 Hub MakeBsMainById(const std::string& id) { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, id); }
+Hub MakeCu() { return std::make_shared<Communication::Device::QN::CCu>(nullptr, "USB_CU"); }
+Hub MakeCuById(const std::string& id) { return std::make_shared<Communication::Device::QN::CCu>(nullptr, id); }
+// A dongle reports its sensor's identity, which says nothing of the hub.
+Hub MakeDongle() { return std::make_shared<Communication::Device::QN::CDongle>(nullptr, "USB_Dongle"); }
+Hub MakeDongleById(const std::string&) { return MakeDongle(); }
 
 struct DeviceRow {
   std::string_view word;
@@ -48,8 +55,8 @@ constexpr std::array<DeviceRow, 8> kDevicesByName{{
     {"vectornav", nullptr},
     {"memsense", nullptr},
     {"stream", nullptr},
-    {"usbcu", nullptr},
-    {"dongle", nullptr},
+    {"usbcu", MakeCu},
+    {"dongle", MakeDongle},
     {"bsmain", MakeBsMain},
     {"emulator", nullptr},
     {"sdk", nullptr},
@@ -61,8 +68,8 @@ struct IdRow {
 };
 
 constexpr std::array<IdRow, 3> kDevicesById{{
-    {{"USB_CU", "mCU"}, nullptr},
-    {{"DKv", ""}, nullptr},
+    {{"USB_CU", "mCU"}, MakeCuById},
+    {{"DKv", ""}, MakeDongleById},
     {{"BSmain", ""}, MakeBsMainById},
 }};
 

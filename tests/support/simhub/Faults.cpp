@@ -14,7 +14,7 @@ struct FaultName {
   const char* name;
 };
 
-constexpr std::array<FaultName, 8> kFaultNames{{
+constexpr std::array<FaultName, 12> kFaultNames{{
     {Fault::None, "none"},
     {Fault::CorruptChecksum, "corrupt-checksum"},
     {Fault::TruncatedFrame, "truncated-frame"},
@@ -23,6 +23,10 @@ constexpr std::array<FaultName, 8> kFaultNames{{
     {Fault::OddLength, "odd-length"},
     {Fault::StopAnswering, "stop-answering"},
     {Fault::DropLine, "drop-line"},
+    {Fault::NoWriteAck, "no-write-ack"},
+    {Fault::WriteRefused, "write-refused"},
+    {Fault::ShortFlashRead, "short-flash-read"},
+    {Fault::LongFlashRead, "long-flash-read"},
 }};
 
 }  // namespace
@@ -45,6 +49,10 @@ Outgoing ApplyFault(Fault fault, const Bytes& frame) {
   switch (fault) {
     case Fault::None:
     case Fault::StopAnswering:
+    case Fault::NoWriteAck:
+    case Fault::WriteRefused:
+    case Fault::ShortFlashRead:
+    case Fault::LongFlashRead:
       break;
     case Fault::CorruptChecksum:
       out.bytes[frame.size() - 2] ^= 0xFF;

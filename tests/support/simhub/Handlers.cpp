@@ -60,13 +60,41 @@ void Identify(Personality&, HubState& state, const Request& request, Replies& re
 
 void ReadFlash(Personality& kind, HubState& state, const Request& request, Replies& replies) {
   if (const auto sensor = kind.FlashTarget(state, request.address))
-    Reply(replies, request, EvenPayload(state.options.sensors[*sensor].flash));
+    ReplyFlash(state, request, state.options.sensors[*sensor].flash, replies);
 }
 
 void WriteFlash(Personality& kind, HubState& state, const Request& request, Replies& replies) {
-  if (const auto sensor = kind.FlashTarget(state, request.address)) {
-    state.options.sensors[*sensor].flash = request.data;
-    Reply(replies, request, Bytes{0, 0});
+  if (const auto sensor = kind.FlashTarget(state, request.address))
+    StoreFlash(state, state.options.sensors[*sensor], request, replies);
+}
+
+void ReplyFlash(HubState& state, const Request& request, const Bytes& image, Replies& replies) {
+  Bytes data = EvenPayload(image);
+  switch (state.flashFaults.TakeRead()) {
+    case Fault::ShortFlashRead:
+      data.resize(data.size() >= 2 ? data.size() - 2 : 0);
+      break;
+    case Fault::LongFlashRead:
+      data.push_back(0);
+      data.push_back(0);
+      break;
+    default:
+      break;
+  }
+  Reply(replies, request, data);
+}
+
+void StoreFlash(HubState& state, SimSensor& sensor, const Request& request, Replies& replies) {
+  switch (state.flashFaults.TakeWrite()) {
+    case Fault::NoWriteAck:
+      sensor.flash = request.data;
+      return;
+    case Fault::WriteRefused:
+      Reply(replies, request, Bytes{1, 0});
+      return;
+    default:
+      sensor.flash = request.data;
+      Reply(replies, request, Bytes{0, 0});
   }
 }
 
@@ -76,5 +104,27 @@ void AutoTransmit(Personality&, HubState& state, const Request& request, Replies
 }
 
 }  // namespace Handlers
+
+void FlashFaults::Add(Fault fault, int count) {
+  if (fault == Fault::NoWriteAck || fault == Fault::WriteRefused) {
+    write = fault;
+    writes = count;
+  } else {
+    read = fault;
+    reads = count;
+  }
+}
+
+Fault FlashFaults::TakeWrite() {
+  if (writes <= 0) return Fault::None;
+  --writes;
+  return write;
+}
+
+Fault FlashFaults::TakeRead() {
+  if (reads <= 0) return Fault::None;
+  --reads;
+  return read;
+}
 
 }  // namespace SimHub

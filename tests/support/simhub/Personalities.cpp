@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "simhub/BsMainHub.h"
+#include "simhub/CuHub.h"
+#include "simhub/DongleHub.h"
 #include "simhub/Personality.h"
 
 namespace SimHub {
@@ -10,6 +12,8 @@ namespace SimHub {
 const std::vector<KindRow>& Kinds() {
   static const std::vector<KindRow> rows{
       {HubKind::BsMain, "bsmain", "BSmain simulated base station V2.03 Mar 14 2018", MakeBsMainHub},
+      {HubKind::UsbCu, "usbcu", "USB_CU simulated hub V1.07 Jun 02 2018", MakeCuHub},
+      {HubKind::Dongle, "dongle", "QN DKv6 simulated dongle sensor V3.01 Mar 12 2019", MakeDongleHub},
   };
   return rows;
 }

@@ -16,6 +16,19 @@
 
 namespace SimHub {
 
+// Faults waiting for the next flash requests (NoWriteAck, WriteRefused,
+// ShortFlashRead, LongFlashRead).
+struct FlashFaults {
+  Fault write = Fault::None;
+  int writes = 0;
+  Fault read = Fault::None;
+  int reads = 0;
+
+  void Add(Fault fault, int count);
+  Fault TakeWrite();
+  Fault TakeRead();
+};
+
 // Everything a hub knows, owned by the hub's serving thread under its lock.
 struct HubState {
   HubOptions options;
@@ -24,6 +37,7 @@ struct HubState {
   bool autoTransmit = false;
   bool power = false;
   std::uint16_t counter = 0;  // of the next data frame
+  FlashFaults flashFaults;
 };
 
 // One received, checked request.
@@ -61,6 +75,8 @@ class Personality {
   virtual Bytes DataFrame(HubState& state) = 0;
   // The sensor whose flash a flash request at this frame address reaches.
   virtual std::optional<std::size_t> FlashTarget(const HubState& state, std::uint8_t address) const;
+  // Whether the hub streams while the line is open without being told to.
+  virtual bool StreamsUnasked() const { return false; }
   // Block size in a data frame (bytes) for a data format code; 0 when unknown.
   static std::size_t BlockSize(std::uint16_t formatCode);
   static int DataType(std::uint16_t formatCode);  // -1 when unknown
@@ -73,6 +89,10 @@ void Identify(Personality&, HubState&, const Request&, Replies&);
 void ReadFlash(Personality&, HubState&, const Request&, Replies&);
 void WriteFlash(Personality&, HubState&, const Request&, Replies&);
 void AutoTransmit(Personality&, HubState&, const Request&, Replies&);
+// A flash image as a read request gets it, after any read fault.
+void ReplyFlash(HubState& state, const Request& request, const Bytes& image, Replies& replies);
+// Stores a written image in a sensor and acknowledges it, after any write fault.
+void StoreFlash(HubState& state, SimSensor& sensor, const Request& request, Replies& replies);
 }  // namespace Handlers
 
 struct KindRow {

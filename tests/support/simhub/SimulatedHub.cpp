@@ -86,7 +86,7 @@ class SimulatedHub::Impl {
     int timeout = kPollMs;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (state_.autoTransmit) {
+      if (Streams()) {
         const auto untilFrame = std::chrono::duration_cast<std::chrono::milliseconds>(nextFrame_ - Clock::now()).count();
         timeout = static_cast<int>(std::clamp<long long>(untilFrame, 0, kPollMs));
       }
@@ -146,8 +146,10 @@ class SimulatedHub::Impl {
     }
   }
 
+  bool Streams() const { return state_.autoTransmit || kind_->StreamsUnasked(); }
+
   void StreamTick() {
-    if (!state_.autoTransmit || state_.options.frameRateHz <= 0) return;
+    if (!Streams() || state_.options.frameRateHz <= 0) return;
     const auto now = Clock::now();
     if (now < nextFrame_) return;
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / state_.options.frameRateHz));
@@ -237,7 +239,15 @@ void SimulatedHub::InjectFault(Fault fault, int count) {
     impl_->ignoreRequests_ += std::max(count, 0);
     return;
   }
-  if (fault == Fault::None) impl_->ignoreRequests_ = 0;
+  if (fault == Fault::NoWriteAck || fault == Fault::WriteRefused || fault == Fault::ShortFlashRead ||
+      fault == Fault::LongFlashRead) {
+    impl_->state_.flashFaults.Add(fault, count);
+    return;
+  }
+  if (fault == Fault::None) {
+    impl_->ignoreRequests_ = 0;
+    impl_->state_.flashFaults = FlashFaults{};
+  }
   impl_->faults_.Add(fault, count);
 }
 

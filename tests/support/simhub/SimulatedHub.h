@@ -45,6 +45,35 @@
 // and is answered by 0x0610 with one word 0. An image of odd size is read
 // back with a zero byte after it, since payloads are whole words.
 //
+// USB CU hub ("usbcu"): sensor N sits in slot N on the hub's bus. A sensor's
+// bus address is the low byte of the word at offset 6 of its flash image
+// (N + 1 while the image is shorter than 8 bytes), so a flash write may move
+// it; a sensor whose identity begins with "ExtV" is an internal slot instead.
+// Frames to a sensor carry the header [~address][address]; a request to an
+// address no sensor answers gets 0x0810 (direct access timeout). Hub state
+// (280 bytes): word 0 the switch word, word 1 the slot count, words 2 and 3
+// zero, then from offset 8 the slot entries (period big-endian, address pair,
+// format code, 0, block size) up to the first zero period, zeros after.
+// 0x0404 takes period, format code and block size of the entries sent, up to
+// the first zero period; that many slots stay active. 0x0400 carries one
+// word: low byte 0xFF auto-transmit, high byte 0xFF power. Hub flash: 64
+// bytes 0xC0 + i. Data frame 0x0220: [6] counter [8] 32-bit slot mask with
+// slot i at bit (active slots - 1 - i) [12] raw hub word [14] the active
+// slots' blocks in slot order.
+//
+// USB dongle ("dongle"): one sensor, requests to the hub address. Identify
+// answers the sensor's identity (unless an identity is given); state is
+// [auto-transmit][format code][period][power] words unless the sensor has its
+// own. 0x0401 data 1000 + type sets the format, 0x0402 the period (us) and
+// with it the frame rate; 0x0200 + type polls one data frame. Data frame
+// 0x0210 + type: [6] counter [8] the sensor's block.
+//
+// Stream hub ("stream") and QNSDK hub ("sdk") stream while the line is open,
+// unasked, and answer nothing. Stream data frame 0x0214: [6] counter [8] one
+// 20-byte block. QNSDK frame: 55 55 55 55, a 32-bit mask of one bit per
+// sensor, the 32-bit header word (the counter), one 104-byte record of 26
+// floats SdkRecordValue(counter, r, k) per sensor, footer AA AA AA AA.
+//
 // The line: a client may close and reopen the pty's end any number of times.
 // When the hub sees the line closed it stops streaming and discards whatever
 // it had not yet delivered, so a new session starts without stale bytes.
@@ -65,7 +94,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A new kind of hub is one personality class plus one row in the kind table
 // (Personalities.cpp).
-enum class HubKind { BsMain };
+enum class HubKind { BsMain, UsbCu, Dongle, Stream, QnSdk };
 
 // Misbehaviour applied to the next frames the hub sends.
 enum class Fault {
@@ -80,6 +109,12 @@ enum class Fault {
                          // requests get no reply and change nothing
   DropLine,              // half the frame, then the line drops: the pty is
                          // closed and a fresh one takes its place (replug)
+  // Faults of the next `count` flash requests rather than of frames:
+  NoWriteAck,            // a flash write is carried out but not answered
+  WriteRefused,          // a flash write changes nothing and is answered
+                         // with the status word 1 instead of 0
+  ShortFlashRead,        // a flash read answers without the image's last word
+  LongFlashRead,         // a flash read answers with a zero word after the image
 };
 
 struct SimSensor {
@@ -149,6 +184,9 @@ class SimulatedHub {
   class Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The float at index k (0 to 25) of record r of a QNSDK frame with this counter.
+float SdkRecordValue(std::uint16_t counter, int record, int index);
 
 // Pure helpers of the simulator's own codec, for its own tests.
 Bytes Frame(std::uint16_t commandWord, const Bytes& data, std::uint8_t address = 0x55);

@@ -29,16 +29,17 @@ int main(int argc, char** argv) {
   po::options_description options("quenlith_simhub options");
   options.add_options()
       ("help", "show this text")
-      ("kind", po::value<std::string>()->default_value("bsmain"), "hub kind: bsmain")
+      ("kind", po::value<std::string>()->default_value("bsmain"), "hub kind: bsmain, usbcu, dongle, stream or sdk")
       ("tty-dir", po::value<std::string>()->default_value(DefaultTtyDirectory()), "directory of the ttyUSB<N> link")
       ("com", po::value<int>()->default_value(1), "COM port number N")
       ("identity", po::value<std::string>(), "identify reply text")
       ("format", po::value<std::string>()->default_value("raw"), "data format: raw or quat")
       ("rate", po::value<double>()->default_value(100), "data frames per second (Hz)")
-      ("sensors", po::value<int>()->default_value(1), "number of present sensors (0 to 20)")
+      ("sensors", po::value<int>()->default_value(1), "number of present sensors (0 to 32)")
       ("images", po::value<std::string>(), "flash image file: loaded at start if present, saved on exit")
       ("fault", po::value<std::string>(), "misbehave once: corrupt-checksum, truncated-frame, garbage-between-frames, "
-                                          "wrong-length, odd-length, stop-answering, drop-line");
+                                          "wrong-length, odd-length, stop-answering, drop-line, no-write-ack, write-refused, "
+                                          "short-flash-read, long-flash-read");
   try {
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, options), values);
@@ -57,8 +58,13 @@ int main(int argc, char** argv) {
     hub.frameRateHz = values["rate"].as<double>();
     if (!(hub.frameRateHz > 0 && hub.frameRateHz <= 10000)) throw std::invalid_argument("rate must be in (0, 10000] Hz");
     const int sensors = values["sensors"].as<int>();
-    if (sensors < 0 || sensors > 20) throw std::invalid_argument("sensors must be 0 to 20");
+    if (sensors < 0 || sensors > 32) throw std::invalid_argument("sensors must be 0 to 32");
     hub.sensors.assign(static_cast<std::size_t>(sensors), SimHub::SimSensor{"DKv3", SimHub::Bytes(512, 0xFF), {}});
+    // On a USB CU hub each image names its own bus address (word 6).
+    for (std::size_t i = 0; hub.kind == SimHub::HubKind::UsbCu && i < hub.sensors.size(); ++i) {
+      hub.sensors[i].flash[6] = static_cast<std::uint8_t>(i + 1);
+      hub.sensors[i].flash[7] = 0;
+    }
 
     SimHub::SimulatedHub simulator(std::move(hub));
     std::filesystem::path images;
