@@ -49,19 +49,21 @@ void printIdentity(int handle) {
   std::cout << "bus address: " << busAddress << std::endl;
 }
 
-// The whole file, or "can't open input file for reading": a directory opens
-// as a stream on Linux but holds no image.
+// The file's bytes, or "can't open input file for reading": a directory opens
+// as a stream on Linux but holds no image. Reading stops one byte past the
+// largest image, which is enough to refuse a longer file at the size check
+// and keeps an endless input (a device) from filling the memory.
 std::string readInputFile(const std::string& path) {
   const std::string failure = "can't open input file for reading";
   boost::system::error_code error;
   if (boost::filesystem::is_directory(path, error)) throw std::runtime_error(failure);
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error(failure);
+  std::string bytes(static_cast<std::size_t>(kFlashImageCapacity) + 1, '\0');
   // The stream's read turns an error of the file into its bad state.
-  std::string bytes;
-  char chunk[4096];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) bytes.append(chunk, static_cast<std::size_t>(file.gcount()));
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (file.bad()) throw std::runtime_error(failure);
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
   return bytes;
 }
 
