@@ -165,7 +165,8 @@ TEST_F(SensorModes, SensorsThatCannotBeServed) {
   });
 }
 
-// A USB CU hub answers for the sensor whose image holds the bus address.
+// A USB CU hub answers for the sensor whose image holds the bus address, for
+// reads and writes alike.
 TEST_F(SensorModes, AUsbCuSensorIsFoundAtItsBusAddress) {
   RunCases({
       {"bus address 7", {"usbcu", kNew6, Dkv6Image()}, {"--fields"},
@@ -173,6 +174,8 @@ TEST_F(SensorModes, AUsbCuSensorIsFoundAtItsBusAddress) {
        0, ""},
       {"no bus address", {"usbcu", kNew6, Patched(Dkv6Image(), {{6, 300, 2}})}, {"--fields"},
        kOpened + kClosed + "ERROR: can't retrieve the bus address\n", 1, ""},
+      {"a write at bus address 7", {"usbcu", kNew6, Dkv6Image()}, {"-m", "--magnetometer-gain", "100"},
+       kOpened + kClosed, 0, Patched(Dkv6Image(), {{1168, 0x08000000}})},
   });
 }
 
