@@ -22,7 +22,7 @@ constexpr auto Optional = ParameterRequirement::Optional;
 constexpr double kGyroBiasWordScale = 1.0 / 134217728.0;       // 2^-27
 constexpr double kGyroCorrectionWordScale = 1.0 / 67108864.0;  // 2^-26
 // The hardware gyro calibration counts samples at this rate (samples per second).
-constexpr double kTaringSamplesPerSecond = 500.0;
+constexpr int kTaringSamplesPerSecond = 500;
 
 // A mode that is not built yet must fail loudly rather than end as if it had
 // done its work.
@@ -30,8 +30,10 @@ constexpr double kTaringSamplesPerSecond = 500.0;
   throw std::runtime_error("the mode " + mode.getOptionName() + " is not available in this build");
 }
 
+// Seconds, taken as a signed 16-bit value, as a whole number of samples.
 std::uint16_t taringSamples(int seconds) {
-  return static_cast<std::uint16_t>(static_cast<int>(static_cast<std::int16_t>(seconds) * kTaringSamplesPerSecond));
+  const double samples = static_cast<std::int16_t>(seconds) * static_cast<double>(kTaringSamplesPerSecond);
+  return static_cast<std::uint16_t>(static_cast<int>(samples));
 }
 
 bool temperatureCalibrated(const TemperatureCorrectionParameters& records) {
@@ -106,7 +108,7 @@ void printFlashFields(const FlashFields& fields, const std::string& prefix) {
   if (fields.gyroCalibrationDisable)
     std::cout << prefix << "gyro calibration disable: " << *fields.gyroCalibrationDisable << std::endl;
   if (fields.taringDuration)
-    std::cout << prefix << "taring duration: " << *fields.taringDuration / 500 << " s" << std::endl;
+    std::cout << prefix << "taring duration: " << *fields.taringDuration / kTaringSamplesPerSecond << " s" << std::endl;
   bool delays = fields.warmUpTime.has_value();
   for (const auto& coefficient : fields.biasCoefficients) delays = delays && coefficient.has_value();
   if (delays) {
