@@ -1,23 +1,145 @@
 #include "Modes.h"
 
+#include <cmath>
+#include <fstream>
 #include <iostream>
 #include <stdexcept>
 #include <utility>
 
+#include <boost/filesystem/operations.hpp>
+#include <boost/make_shared.hpp>
+
+#include "FlashOperations.h"
 #include "Parameters.h"
+#include "SensorAccess.h"
 
 namespace {
 
 constexpr auto Required = ParameterRequirement::Required;
 constexpr auto Optional = ParameterRequirement::Optional;
 
-// Until the tool can reach a sensor, a sensor mode must fail loudly rather than
-// end as if it had done its work.
-[[noreturn]] void refuseWithoutSensorAccess(const ModeBase& mode) {
+// Fixed-point factors of the raw words that the gyro vector modes take.
+constexpr double kGyroBiasWordScale = 1.0 / 134217728.0;       // 2^-27
+constexpr double kGyroCorrectionWordScale = 1.0 / 67108864.0;  // 2^-26
+// The hardware gyro calibration counts samples at this rate (samples per second).
+constexpr int kTaringSamplesPerSecond = 500;
+
+// A mode that is not built yet must fail loudly rather than end as if it had
+// done its work.
+[[noreturn]] void refuseUnavailable(const ModeBase& mode) {
   throw std::runtime_error("the mode " + mode.getOptionName() + " is not available in this build");
 }
 
+// Seconds, taken as a signed 16-bit value, as a whole number of samples.
+std::uint16_t taringSamples(int seconds) {
+  const double samples = static_cast<std::int16_t>(seconds) * static_cast<double>(kTaringSamplesPerSecond);
+  return static_cast<std::uint16_t>(static_cast<int>(samples));
+}
+
+bool temperatureCalibrated(const TemperatureCorrectionParameters& records) {
+  for (const auto& record : records)
+    if (record.it[1] != 0) return true;
+  return false;
+}
+
+void printIdentity(int handle) {
+  int busAddress = kNoBusAddress;
+  FlashLayout layout;
+  std::string identity;
+  findSensor(handle, busAddress, layout, identity);
+  std::cout << "version: " << identity << std::endl;
+  std::cout << "bus address: " << busAddress << std::endl;
+}
+
+// The file's bytes, or "can't open input file for reading": a directory opens
+// as a stream on Linux but holds no image. Reading stops one byte past the
+// largest image, which is enough to refuse a longer file at the size check
+// and keeps an endless input (a device) from filling the memory.
+std::string readInputFile(const std::string& path) {
+  const std::string failure = "can't open input file for reading";
+  boost::system::error_code error;
+  if (boost::filesystem::is_directory(path, error)) throw std::runtime_error(failure);
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error(failure);
+  std::string bytes(static_cast<std::size_t>(kFlashImageCapacity) + 1, '\0');
+  // The stream's read turns an error of the file into its bad state.
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (file.bad()) throw std::runtime_error(failure);
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  return bytes;
+}
+
+// The common shape of the modes that change fields: open, check the firmware,
+// read, change, write.
+template <typename Change>
+void changeFlash(const ModeBase& mode, const std::string& failurePrefix, Change change) {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  checkLayoutVersion(handle, failurePrefix, mode.hasParameter(ParameterNames::Force));
+  std::string image;
+  FlashLayout layout;
+  readFlashImage(handle, image, layout);
+  change(std::string(layout.key), image);
+  writeFlashImage(handle, image);
+}
+
 }  // namespace
+
+void printFlashFields(const FlashFields& fields, const std::string& prefix) {
+  std::cout << prefix << "type: " << fields.type << std::endl;
+  std::cout << prefix << "serial: " << fields.serial << std::endl;
+  std::cout << prefix << "gyro bias X: " << fields.gyroBiasX << std::endl;
+  std::cout << prefix << "gyro bias Y: " << fields.gyroBiasY << std::endl;
+  std::cout << prefix << "gyro bias Z: " << fields.gyroBiasZ << std::endl;
+  if (fields.gyroCorrectionX && fields.gyroCorrectionY && fields.gyroCorrectionZ) {
+    std::cout << prefix << "gyro correction X: " << *fields.gyroCorrectionX << std::endl;
+    std::cout << prefix << "gyro correction Y: " << *fields.gyroCorrectionY << std::endl;
+    std::cout << prefix << "gyro correction Z: " << *fields.gyroCorrectionZ << std::endl;
+  }
+  if (fields.magnetometerGainRaw) {
+    if (fields.magnetometerGain)
+      std::cout << prefix << "magnetometer gain: " << std::lround(*fields.magnetometerGain * 100.0) << std::endl;
+    else
+      std::cout << prefix << "magnetometer gain [raw]: " << static_cast<std::uint32_t>(*fields.magnetometerGainRaw)
+                << std::endl;
+  }
+  if (fields.magnetometerChannel)
+    std::cout << prefix << "magnetometer channel: " << *fields.magnetometerChannel << std::endl;
+  if (fields.gyroCalibrationDisable)
+    std::cout << prefix << "gyro calibration disable: " << *fields.gyroCalibrationDisable << std::endl;
+  if (fields.taringDuration)
+    std::cout << prefix << "taring duration: " << *fields.taringDuration / kTaringSamplesPerSecond << " s" << std::endl;
+  bool delays = fields.warmUpTime.has_value();
+  for (const auto& coefficient : fields.biasCoefficients) delays = delays && coefficient.has_value();
+  if (delays) {
+    std::cout << prefix << "warm up time: " << *fields.warmUpTime << std::endl;
+    for (std::size_t i = 0; i < fields.biasCoefficients.size(); ++i)
+      std::cout << prefix << "bias coefficient " << i + 1 << ": "
+                << *fields.biasCoefficients[i] / kBiasCoefficientScale << std::endl;
+  }
+  std::cout << "is temperature calibrated: ";
+  if (!fields.temperatureCorrection) {
+    std::cout << "WARNING: no temperature correction parameters were loaded" << std::endl;
+    std::cout << "no" << std::endl;
+  } else {
+    std::cout << (temperatureCalibrated(*fields.temperatureCorrection) ? "yes" : "no") << std::endl;
+  }
+}
+
+void printTemperatureCorrection(const FlashFields& fields) {
+  // A generation without the block has no records to show.
+  if (!fields.temperatureCorrection) {
+    std::cout << "WARNING: no temperature correction parameters were loaded" << std::endl;
+    return;
+  }
+  const auto& records = *fields.temperatureCorrection;
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    const auto& record = records[k];
+    std::cout << "temperature correction parameter " << k << std::endl;
+    std::cout << "\tIT: [" << record.it[0] << ", " << record.it[1] << "]" << std::endl;
+    std::cout << "\tKX: [" << record.kx[0] << ", " << record.kx[1] << ", " << record.kx[2] << "]" << std::endl;
+  }
+}
 
 ModeHelp::ModeHelp(const boost::program_options::options_description* description)
     : ModeBase("help", "help", "show this help message and exit", "h"), description(description) {}
@@ -32,12 +154,26 @@ void ModeVersion::execute() { std::cout << version << std::endl; }
 ModeFields::ModeFields()
     : ModeBase("fields", "fields", "show the relevant fields of the connected device", "f") {}
 
-void ModeFields::execute() { refuseWithoutSensorAccess(*this); }
+void ModeFields::execute() {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  printIdentity(handle);
+  FlashFields fields;
+  readFlashFields(handle, fields);
+  printFlashFields(fields, "");
+}
 
 ModeShowTemperatureCalibrationParameters::ModeShowTemperatureCalibrationParameters()
     : ModeBase("temp", "temp", "show the temperature calibration parameters of the connected device", "t") {}
 
-void ModeShowTemperatureCalibrationParameters::execute() { refuseWithoutSensorAccess(*this); }
+void ModeShowTemperatureCalibrationParameters::execute() {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  printIdentity(handle);
+  FlashFields fields;
+  readFlashFields(handle, fields);
+  printTemperatureCorrection(fields);
+}
 
 // "dump" owns "-d": it only reads the sensor, so a mistyped letter can never
 // change the flash.
@@ -45,20 +181,37 @@ ModeDump::ModeDump() : ModeBase("dump", "dump", "dump the contents of the flash 
   declareParameter(ParameterNames::Output, Required);
 }
 
-void ModeDump::execute() { refuseWithoutSensorAccess(*this); }
+void ModeDump::execute() {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  std::string image;
+  FlashLayout layout;
+  readFlashImage(handle, image, layout);
+  const std::string path = getParameter<std::string>(ParameterNames::Output);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) throw std::runtime_error("can't open output file for writing");
+  std::cout << "dumping..." << std::endl;
+  finishFile(file, path, image, "can't write the whole image to the output file");
+}
 
 ModeBackup::ModeBackup()
     : ModeBase("backup", "backup",
                "backup the contents of the flash memory to file quickly with an auto-generated filename", "b") {}
 
-void ModeBackup::execute() { refuseWithoutSensorAccess(*this); }
+void ModeBackup::execute() { backupFlash(); }
 
 ModeRestore::ModeRestore()
     : ModeBase("restore", "restore", "restore the contents of the flash memory from file", "r") {
   declareParameter(ParameterNames::Input, Required);
 }
 
-void ModeRestore::execute() { refuseWithoutSensorAccess(*this); }
+void ModeRestore::execute() {
+  const std::string image = readInputFile(getParameter<std::string>(ParameterNames::Input));
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  std::cout << "restoring..." << std::endl;
+  writeFlashImage(handle, image);
+}
 
 ModeCalibrateGyros::ModeCalibrateGyros()
     : ModeBase("calibrate-gyros", "calibrate-gyros",
@@ -68,7 +221,7 @@ ModeCalibrateGyros::ModeCalibrateGyros()
   declareParameter(ParameterNames::Verbose, Optional);
 }
 
-void ModeCalibrateGyros::execute() { refuseWithoutSensorAccess(*this); }
+void ModeCalibrateGyros::execute() { refuseUnavailable(*this); }
 
 ModeConfigureForHardwareGyroCalibration::ModeConfigureForHardwareGyroCalibration()
     : ModeBase("configure-for-hardware-gyro-calibration", "configure-for-hardware-gyro-calibration",
@@ -77,7 +230,28 @@ ModeConfigureForHardwareGyroCalibration::ModeConfigureForHardwareGyroCalibration
   declareParameter(ParameterNames::HardwareGyroCalibrationDuration, Optional);
 }
 
-void ModeConfigureForHardwareGyroCalibration::execute() { refuseWithoutSensorAccess(*this); }
+void ModeConfigureForHardwareGyroCalibration::execute() {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  configure(handle);
+}
+
+void ModeConfigureForHardwareGyroCalibration::configure(int handle) {
+  checkLayoutVersion(handle, "can't configure hardware gyro calibration", hasParameter(ParameterNames::Force));
+  const int seconds = hasParameter(ParameterNames::HardwareGyroCalibrationDuration)
+                          ? getParameter<int>(ParameterNames::HardwareGyroCalibrationDuration)
+                          : 1;
+  std::string image;
+  FlashLayout layout;
+  readFlashImage(handle, image, layout);
+  const std::string key(layout.key);
+  minimizeInitializationDelays(key, image);
+  setHardwareGyroCalibrationDuration(taringSamples(seconds), key, image);
+  setMagnetometerGain(0.0, key, image);
+  setMagnetometerChannel(0, key, image);
+  setHardwareGyroCalibrationDisable(0, key, image);
+  writeFlashImage(handle, image);
+}
 
 ModeUpdateMagnetometerGain::ModeUpdateMagnetometerGain()
     : ModeBase("set-magnetometer-gain", "update-magnetometer-gain",
@@ -86,7 +260,12 @@ ModeUpdateMagnetometerGain::ModeUpdateMagnetometerGain()
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeUpdateMagnetometerGain::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateMagnetometerGain::execute() {
+  const int gain = getParameter<int>(ParameterNames::MagnetometerGain);
+  changeFlash(*this, "can't update the magnetometer gain", [gain](const std::string& key, std::string& image) {
+    setMagnetometerGain(gain / 100.0, key, image);
+  });
+}
 
 ModeUpdateMagnetometerChannel::ModeUpdateMagnetometerChannel()
     : ModeBase("set-magnetometer-channel", "update-magnetometer-channel",
@@ -95,7 +274,12 @@ ModeUpdateMagnetometerChannel::ModeUpdateMagnetometerChannel()
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeUpdateMagnetometerChannel::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateMagnetometerChannel::execute() {
+  const auto channel = static_cast<std::uint32_t>(getParameter<int>(ParameterNames::MagnetometerChannel));
+  changeFlash(*this, "can't update the magnetometer channel", [channel](const std::string& key, std::string& image) {
+    setMagnetometerChannel(channel, key, image);
+  });
+}
 
 ModeUpdateHardwareGyroCalibrationDisable::ModeUpdateHardwareGyroCalibrationDisable()
     : ModeBase("set-hardware-gyro-calibration-disable", "set-hardware-gyro-calibration-disable",
@@ -104,7 +288,21 @@ ModeUpdateHardwareGyroCalibrationDisable::ModeUpdateHardwareGyroCalibrationDisab
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeUpdateHardwareGyroCalibrationDisable::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateHardwareGyroCalibrationDisable::execute() {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  update(handle);
+}
+
+void ModeUpdateHardwareGyroCalibrationDisable::update(int handle) {
+  const auto disable = static_cast<std::uint32_t>(getParameter<int>(ParameterNames::HardwareGyroCalibrationDisable));
+  checkLayoutVersion(handle, "can't update the hardware gyro calibration disable", hasParameter(ParameterNames::Force));
+  std::string image;
+  FlashLayout layout;
+  readFlashImage(handle, image, layout);
+  setHardwareGyroCalibrationDisable(disable, std::string(layout.key), image);
+  writeFlashImage(handle, image);
+}
 
 ModeUpdateHardwareGyroCalibrationDuration::ModeUpdateHardwareGyroCalibrationDuration()
     : ModeBase("update-hardware-gyro-calibration-duration", "update-hardware-gyro-calibration-duration",
@@ -113,12 +311,32 @@ ModeUpdateHardwareGyroCalibrationDuration::ModeUpdateHardwareGyroCalibrationDura
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeUpdateHardwareGyroCalibrationDuration::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateHardwareGyroCalibrationDuration::execute() {
+  const std::uint16_t samples = taringSamples(getParameter<int>(ParameterNames::HardwareGyroCalibrationDuration));
+  changeFlash(*this, "can't update the hardware gyro calibration duration",
+              [samples](const std::string& key, std::string& image) {
+                setHardwareGyroCalibrationDuration(samples, key, image);
+              });
+}
 
 ModeUpdateLayout::ModeUpdateLayout()
     : ModeBase("update", "update", "update the flash memory layout to support newer IMU firmwares", "u") {}
 
-void ModeUpdateLayout::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateLayout::execute() {
+  std::cout << "opening device..." << std::endl;
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  std::string image;
+  FlashFields fields;
+  FlashLayout layout;
+  // Nothing is changed unless the backup file stands complete.
+  writeBackupFile(handle, image, fields, layout);
+  std::cout << "upgrading the flash memory layout..." << std::endl;
+  std::string upgraded;
+  upgradeFlashLayout(image, upgraded);
+  std::cout << "writing upgraded flash memory layout to device..." << std::endl;
+  writeFlashImage(handle, upgraded);
+}
 
 ModeMinimizeInitializationDelays::ModeMinimizeInitializationDelays()
     : ModeBase("minimize-delays", "minimize-delays",
@@ -126,12 +344,32 @@ ModeMinimizeInitializationDelays::ModeMinimizeInitializationDelays()
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeMinimizeInitializationDelays::execute() { refuseWithoutSensorAccess(*this); }
+void ModeMinimizeInitializationDelays::execute() {
+  changeFlash(*this, "can't minimize initialization delays",
+              [](const std::string& key, std::string& image) { minimizeInitializationDelays(key, image); });
+}
 
 ModeSmartConfiguration::ModeSmartConfiguration()
     : ModeBase("smart-configuration", "smart-configuration", "update the flash fields based on the type of IMU") {}
 
-void ModeSmartConfiguration::execute() { refuseWithoutSensorAccess(*this); }
+void ModeSmartConfiguration::execute() {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  FlashFields fields;
+  readFlashFields(handle, fields);
+  if (!fields.temperatureCorrection)
+    std::cout << "WARNING: no temperature correction parameters were loaded" << std::endl;
+  if (fields.temperatureCorrection && temperatureCalibrated(*fields.temperatureCorrection)) {
+    ModeConfigureForHardwareGyroCalibration configuration;
+    configuration.configure(handle);
+  } else {
+    ModeUpdateHardwareGyroCalibrationDisable disabling;
+    const auto disable = boost::make_shared<ParameterHardwareGyroCalibrationDisable>();
+    disable->setValue(1);
+    disabling.addParameter(disable);
+    disabling.update(handle);
+  }
+}
 
 ModeUpdateGyroBias::ModeUpdateGyroBias()
     : ModeBase("update-gyro-bias", "update-gyro-bias", "update the x,y,z values of gyro bias in the flash") {
@@ -139,7 +377,19 @@ ModeUpdateGyroBias::ModeUpdateGyroBias()
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeUpdateGyroBias::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateGyroBias::execute() {
+  const std::vector<int> words = getParameter<std::vector<int>>(ParameterNames::GyroVector);
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  checkLayoutVersion(handle, "can't update the gyro bias", hasParameter(ParameterNames::Force));
+  std::string image;
+  FlashLayout layout;
+  readFlashImage(handle, image, layout);
+  if (layout.key != "DKv6") throw std::runtime_error("can only update the gyro bias of DKv6 sensors");
+  setGyroBias(words.at(0) * kGyroBiasWordScale, words.at(1) * kGyroBiasWordScale, words.at(2) * kGyroBiasWordScale,
+              std::string(layout.key), image);
+  writeFlashImage(handle, image);
+}
 
 ModeUpdateGyroCorrection::ModeUpdateGyroCorrection()
     : ModeBase("update-gyro-correction", "update-gyro-correction",
@@ -148,4 +398,16 @@ ModeUpdateGyroCorrection::ModeUpdateGyroCorrection()
   declareParameter(ParameterNames::Force, Optional);
 }
 
-void ModeUpdateGyroCorrection::execute() { refuseWithoutSensorAccess(*this); }
+void ModeUpdateGyroCorrection::execute() {
+  const std::vector<int> words = getParameter<std::vector<int>>(ParameterNames::GyroVector);
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  checkLayoutVersion(handle, "can't update the gyro correction", hasParameter(ParameterNames::Force));
+  std::string image;
+  FlashLayout layout;
+  readFlashImage(handle, image, layout);
+  if (layout.key != "DKv6") throw std::runtime_error("can only update the gyro correction of DKv6 sensors");
+  setGyroCorrection(words.at(0) * kGyroCorrectionWordScale, words.at(1) * kGyroCorrectionWordScale,
+                    words.at(2) * kGyroCorrectionWordScale, std::string(layout.key), image);
+  writeFlashImage(handle, image);
+}

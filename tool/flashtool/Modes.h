@@ -4,7 +4,14 @@
 
 #include <boost/program_options/options_description.hpp>
 
+#include "FlashLayout.h"
 #include "ModeBase.h"
+
+// Writes the field lines of `fields` to standard output, each after `prefix`,
+// ending with whether the sensor is temperature calibrated.
+void printFlashFields(const FlashFields& fields, const std::string& prefix);
+// Writes the 27 temperature correction records, or a warning when the image has none.
+void printTemperatureCorrection(const FlashFields& fields);
 
 // Prints the options table.
 class ModeHelp : public ModeBase {
@@ -68,6 +75,8 @@ class ModeConfigureForHardwareGyroCalibration : public ModeBase {
  public:
   ModeConfigureForHardwareGyroCalibration();
   void execute() override;
+  // The work of the mode on a device that is already open.
+  void configure(int handle);
 };
 
 class ModeUpdateMagnetometerGain : public ModeBase {
@@ -86,6 +95,8 @@ class ModeUpdateHardwareGyroCalibrationDisable : public ModeBase {
  public:
   ModeUpdateHardwareGyroCalibrationDisable();
   void execute() override;
+  // The work of the mode on a device that is already open.
+  void update(int handle);
 };
 
 class ModeUpdateHardwareGyroCalibrationDuration : public ModeBase {

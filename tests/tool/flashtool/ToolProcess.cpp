@@ -1,6 +1,8 @@
 #include "ToolProcess.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +29,7 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-ToolRun RunTool(const std::vector<std::string>& arguments) {
+ToolRun RunTool(const std::vector<std::string>& arguments, const ToolLimits& limits) {
   std::vector<std::string> words{FLASH_TOOL_EXECUTABLE};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -48,6 +50,12 @@ ToolRun RunTool(const std::vector<std::string>& arguments) {
     dup2(errFd, STDERR_FILENO);
     const int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+    if (limits.fileSizeBytes > 0) {
+      // The write then fails with EFBIG instead of ending the process.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit size{limits.fileSizeBytes, limits.fileSizeBytes};
+      setrlimit(RLIMIT_FSIZE, &size);
+    }
     close(outPipe[0]);
     execv(argv[0], argv.data());
     _exit(127);

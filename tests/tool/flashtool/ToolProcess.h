@@ -11,4 +11,11 @@ struct ToolRun {
   int status = -1;  // exit status; -1 when the process did not exit normally
 };
 
-ToolRun RunTool(const std::vector<std::string>& arguments);
+// Limits the tool runs under.
+struct ToolLimits {
+  // Largest file the tool may write (bytes); a write beyond it fails as on a
+  // full disk. 0: no limit.
+  unsigned long fileSizeBytes = 0;
+};
+
+ToolRun RunTool(const std::vector<std::string>& arguments, const ToolLimits& limits = {});
