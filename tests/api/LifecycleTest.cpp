@@ -63,4 +63,63 @@ TEST_F(Lifecycle, ClosingStreamingSetsLeavesNoThreadOrDescriptor) {
   EXPECT_FALSE(sdk.CloseDevice(first)) << "a closed handle is closed once";
 }
 
+TEST_F(Lifecycle, TheSmallestFreeHandleIsGivenAgain) {
+  SdkLibrary sdk;
+  // The emulator opens without a line, so sets come and go at once.
+  const auto open = [&] { return sdk.CreateDevice(1, "none.ini", "device=emulator"); };
+  EXPECT_EQ(open(), 0);
+  EXPECT_EQ(open(), 1);
+  EXPECT_EQ(open(), 2);
+  EXPECT_TRUE(sdk.CloseDevice(1));
+  EXPECT_EQ(open(), 1);
+  EXPECT_TRUE(sdk.CloseDevice(0));
+  EXPECT_TRUE(sdk.CloseDevice(2));
+  EXPECT_EQ(open(), 0);
+  EXPECT_EQ(open(), 2);
+}
+
+TEST_F(Lifecycle, AnOpenSetRefusesNullPointersAndBadLengths) {
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", "device=emulator");
+  ASSERT_EQ(handle, 0);
+  char buffer[16] = {};
+  unsigned int length = sizeof buffer;
+  const unsigned char image[2] = {1, 2};
+  const std::vector<std::pair<const char*, long>> calls = {
+      {"command text", sdk.SendImplementationSpecificCommand(handle, nullptr, nullptr, nullptr)},
+      {"hub id buffer", sdk.GetHubId(handle, nullptr, 16)},
+      {"hub id length 0", sdk.GetHubId(handle, buffer, 0)},
+      {"hub id negative length", sdk.GetHubId(handle, buffer, -1)},
+      {"sensor id buffer", sdk.GetSensorId(handle, 1, nullptr, 16)},
+      {"sensor id negative length", sdk.GetSensorId(handle, 1, buffer, -4)},
+      {"flash length pointer", sdk.GetSensorFlash(handle, 1, buffer, nullptr)},
+      {"flash data", sdk.SetSensorFlash(handle, 1, nullptr, 2)},
+      {"flash negative length", sdk.SetSensorFlash(handle, 1, image, -2)},
+      {"process buffer", sdk.ProcessData(handle, nullptr)},
+  };
+  for (const auto& [name, result] : calls) EXPECT_EQ(result, 0) << name;
+  EXPECT_EQ(length, sizeof buffer);
+  // A length shorter than the id copies that many bytes and no terminator.
+  buffer[3] = 'x';
+  EXPECT_EQ(sdk.GetHubId(handle, buffer, 3), 3);
+  EXPECT_EQ(std::string(buffer, 4), "Emux");
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+}
+
+TEST_F(Lifecycle, AResetWhoseReopenFailsLeavesAHandleThatAnswersAsUnknown) {
+  AddHub(4);
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", Parameters(4).c_str());
+  ASSERT_EQ(handle, 0);
+  hubs.clear();  // the line is gone: the reopen cannot find its hub
+  EXPECT_TRUE(sdk.Reset(handle, 0, 0));
+  char buffer[16];
+  unsigned int length = sizeof buffer;
+  EXPECT_EQ(sdk.GetHubId(handle, buffer, sizeof buffer), 0);
+  EXPECT_FALSE(sdk.GetSensorFlash(handle, 1, buffer, &length));
+  EXPECT_FALSE(sdk.SendImplementationSpecificCommand(handle, "get x", nullptr, nullptr));
+  EXPECT_TRUE(sdk.Reset(handle, 2, 0)) << "the handle is still in the table";
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+}
+
 }  // namespace
