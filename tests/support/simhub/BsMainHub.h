@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+
+#include "simhub/Personality.h"
+
+namespace SimHub {
+
+class BsMainHub : public Personality {
+ public:
+  const std::vector<CommandRow>& Commands() const override;
+  Bytes DataFrame(HubState& state) const override;
+};
+
+std::unique_ptr<Personality> MakeBsMainHub();
+
+}  // namespace SimHub

@@ -1,0 +1,80 @@
+// Requests that more than one kind of hub answers alike.
+
+#include "simhub/Codec.h"
+#include "simhub/Personality.h"
+
+namespace SimHub {
+
+namespace {
+
+struct FormatRow {
+  std::uint16_t code;
+  int dataType;
+  std::size_t blockSize;  // bytes per sensor in a data frame
+};
+
+constexpr std::array<FormatRow, 15> kFormats{{
+    {0, 0, 20},      {0x0200, 0, 20}, {0x0210, 0, 20}, {1000, 0, 20},
+    {0x0201, 1, 10}, {0x0211, 1, 10}, {1001, 1, 10},   {4321, 1, 10},
+    {0x0202, 2, 20}, {0x0212, 2, 20}, {1002, 2, 20},
+    {0x0203, 3, 30}, {0x0213, 3, 30}, {1003, 3, 30},   {0xFFFF, -1, 0},
+}};
+static_assert(kFormats.back().code == 0xFFFF && kFormats.back().dataType == -1, "last row stands for unknown codes");
+
+const FormatRow& FormatOf(std::uint16_t code) {
+  for (const FormatRow& row : kFormats)
+    if (row.code == code) return row;
+  return kFormats.back();
+}
+
+// Payloads are whole words, so an odd image goes out with a zero byte after it.
+Bytes EvenPayload(Bytes bytes) {
+  if (bytes.size() % 2 != 0) bytes.push_back(0);
+  return bytes;
+}
+
+}  // namespace
+
+void Reply(Replies& replies, const Request& request, const Bytes& data) {
+  replies.push_back(Frame(ReplyWord(request.word), data, request.address));
+}
+
+std::size_t Personality::BlockSize(std::uint16_t formatCode) { return FormatOf(formatCode).blockSize; }
+
+int Personality::DataType(std::uint16_t formatCode) { return FormatOf(formatCode).dataType; }
+
+std::optional<std::size_t> Personality::FlashTarget(const HubState& state, std::uint8_t address) const {
+  if (address != kHubAddress || state.options.sensors.empty()) return std::nullopt;
+  return 0;
+}
+
+namespace Handlers {
+
+void Ignore(const Personality&, HubState&, const Request&, Replies&) {}
+
+void Identify(const Personality&, HubState& state, const Request& request, Replies& replies) {
+  Bytes text(state.identity.begin(), state.identity.end());
+  text.push_back(0);
+  Reply(replies, request, EvenPayload(std::move(text)));
+}
+
+void ReadFlash(const Personality& kind, HubState& state, const Request& request, Replies& replies) {
+  if (const auto sensor = kind.FlashTarget(state, request.address))
+    Reply(replies, request, EvenPayload(state.options.sensors[*sensor].flash));
+}
+
+void WriteFlash(const Personality& kind, HubState& state, const Request& request, Replies& replies) {
+  if (const auto sensor = kind.FlashTarget(state, request.address)) {
+    state.options.sensors[*sensor].flash = request.data;
+    Reply(replies, request, Bytes{0, 0});
+  }
+}
+
+void AutoTransmit(const Personality&, HubState& state, const Request& request, Replies&) {
+  // The low byte carries auto-transmit (the USB CU hub keeps power in the high byte).
+  if (request.data.size() >= 2) state.autoTransmit = request.data[0] == 0xFF;
+}
+
+}  // namespace Handlers
+
+}  // namespace SimHub

@@ -1,0 +1,31 @@
+// The kinds of hub the simulator can play.
+
+#include <stdexcept>
+
+#include "simhub/BsMainHub.h"
+#include "simhub/Personality.h"
+
+namespace SimHub {
+
+const std::vector<KindRow>& Kinds() {
+  static const std::vector<KindRow> rows{
+      {HubKind::BsMain, "bsmain", "BSmain simulated base station V2.03 Mar 14 2018", MakeBsMainHub},
+  };
+  return rows;
+}
+
+const KindRow& KindInfo(HubKind kind) {
+  for (const KindRow& row : Kinds())
+    if (row.kind == kind) return row;
+  throw std::invalid_argument("hub kind without a personality");
+}
+
+std::string DefaultIdentity(HubKind kind) { return KindInfo(kind).defaultIdentity; }
+
+HubKind KindByName(const std::string& name) {
+  for (const KindRow& row : Kinds())
+    if (name == row.name) return row.kind;
+  throw std::invalid_argument("unknown hub kind: " + name);
+}
+
+}  // namespace SimHub

@@ -1,0 +1,83 @@
+#pragma once
+
+// What a hub kind is made of: the state every kind shares, the table of
+// requests it answers and how it builds its data frames. A new request is a
+// handler function and one row in a kind's table; a new kind is a class on
+// Personality and one row in the kind table (Personalities.cpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "simhub/SimulatedHub.h"
+
+namespace SimHub {
+
+// Everything a hub knows, owned by the hub's serving thread under its lock.
+struct HubState {
+  HubOptions options;
+  std::string identity;
+  std::uint16_t formatCode = 0;
+  bool autoTransmit = false;
+  bool power = false;
+  std::uint16_t counter = 0;  // of the next data frame
+};
+
+// One received, checked request.
+struct Request {
+  const Bytes& frame;
+  std::uint8_t address;
+  std::uint16_t word;
+  Bytes data;
+};
+
+// Frames a handler wants sent, in order.
+using Replies = std::vector<Bytes>;
+
+// Answers with the request's command byte and sub-code 0x10, to the request's address.
+void Reply(Replies& replies, const Request& request, const Bytes& data);
+
+class Personality;
+using Handler = void (*)(const Personality& kind, HubState& state, const Request& request, Replies& replies);
+
+struct CommandRow {
+  std::uint16_t word;
+  Handler handle;
+};
+
+class Personality {
+ public:
+  virtual ~Personality() = default;
+
+  virtual const std::vector<CommandRow>& Commands() const = 0;
+  // The next data frame; called only while auto-transmit is on.
+  virtual Bytes DataFrame(HubState& state) const = 0;
+  // The sensor whose flash a flash request at this frame address reaches.
+  virtual std::optional<std::size_t> FlashTarget(const HubState& state, std::uint8_t address) const;
+  // Block size in a data frame (bytes) for a data format code; 0 when unknown.
+  static std::size_t BlockSize(std::uint16_t formatCode);
+  static int DataType(std::uint16_t formatCode);  // -1 when unknown
+};
+
+// Handlers any kind may list.
+namespace Handlers {
+void Ignore(const Personality&, HubState&, const Request&, Replies&);
+void Identify(const Personality&, HubState&, const Request&, Replies&);
+void ReadFlash(const Personality&, HubState&, const Request&, Replies&);
+void WriteFlash(const Personality&, HubState&, const Request&, Replies&);
+void AutoTransmit(const Personality&, HubState&, const Request&, Replies&);
+}  // namespace Handlers
+
+struct KindRow {
+  HubKind kind;
+  const char* name;            // as given to the standalone program's --kind
+  const char* defaultIdentity;
+  std::unique_ptr<Personality> (*make)();
+};
+const KindRow& KindInfo(HubKind kind);
+const std::vector<KindRow>& Kinds();
+
+}  // namespace SimHub

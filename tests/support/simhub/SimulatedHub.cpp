@@ -1,0 +1,298 @@
+#include "simhub/SimulatedHub.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "simhub/Codec.h"
+#include "simhub/Faults.h"
+#include "simhub/FlashStore.h"
+#include "simhub/Personality.h"
+#include "simhub/PtyLine.h"
+
+namespace SimHub {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollMs = 5;                        // longest wait of one serving pass (ms)
+constexpr auto kClosedLinePause = std::chrono::milliseconds(2);
+constexpr auto kInterByteTimeout = std::chrono::milliseconds(100);  // a request cut short is dropped after it
+constexpr std::size_t kMaxBacklog = 8192;         // bytes; no new data frame while more wait
+
+}  // namespace
+
+std::uint16_t SyntheticWord(std::uint16_t counter, int position, int wordIndex) {
+  return static_cast<std::uint16_t>(counter * 0x200 + position * 0x10 + wordIndex);
+}
+
+class SimulatedHub::Impl {
+ public:
+  explicit Impl(HubOptions options) : kind_(KindInfo(options.kind).make()) {
+    state_.identity = options.identity.empty() ? DefaultIdentity(options.kind) : options.identity;
+    state_.formatCode = options.formatCode;
+    state_.options = std::move(options);
+  }
+
+  ~Impl() { Stop(); }
+
+  void Attach(const std::filesystem::path& directory, int comNumber) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_.joinable()) throw std::logic_error("the simulated hub already serves a line");
+    line_.Open(directory / ("ttyUSB" + std::to_string(comNumber)));
+    stop_ = false;
+    thread_ = std::thread([this] { Serve(); });
+  }
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    line_.Close();
+  }
+
+  void Serve() {
+    while (!stop_) {
+      if (!Pass()) std::this_thread::sleep_for(kClosedLinePause);
+    }
+  }
+
+  // One serving pass; false while no client has the line open.
+  bool Pass() {
+    pollfd poller{};
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      poller.fd = line_.Fd();
+      poller.events = static_cast<short>(POLLIN | (outbox_.empty() ? 0 : POLLOUT));
+    }
+    if (poller.fd < 0) return false;
+    // Wake up for the next data frame rather than a whole poll period later.
+    int timeout = kPollMs;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (state_.autoTransmit) {
+        const auto untilFrame = std::chrono::duration_cast<std::chrono::milliseconds>(nextFrame_ - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<long long>(untilFrame, 0, kPollMs));
+      }
+    }
+    if (poll(&poller, 1, timeout) < 0) return errno == EINTR;
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (poller.fd != line_.Fd()) return true;  // replugged meanwhile
+    if (poller.revents & POLLHUP) {
+      if (lineOpen_) LineClosed();
+      return false;
+    }
+    lineOpen_ = true;
+    if (poller.revents & POLLIN) Receive();
+    if (lineOpen_) StreamTick();
+    if (lineOpen_) Flush();
+    return true;
+  }
+
+  void Receive() {
+    std::uint8_t buffer[4096];
+    const ssize_t count = ::read(line_.Fd(), buffer, sizeof buffer);
+    const auto now = Clock::now();
+    if (count < 0) {
+      if (errno == EIO) LineClosed();
+      return;
+    }
+    if (count == 0) return;
+    if (now - lastByte_ > kInterByteTimeout) reader_.Clear();
+    lastByte_ = now;
+    reader_.Feed(buffer, static_cast<std::size_t>(count));
+    while (auto frame = reader_.Next()) {
+      Handle(*frame);
+      if (!lineOpen_) return;
+    }
+  }
+
+  void Handle(const Bytes& frame) {
+    requests_.push_back(frame);
+    changed_.notify_all();
+    if (state_.options.echoRequests) outbox_.insert(outbox_.end(), frame.begin(), frame.end());
+    if (ignoreRequests_ > 0) {
+      --ignoreRequests_;
+      return;
+    }
+    const Request request{frame, frame[1], CommandWord(frame), FrameData(frame)};
+    const auto& rows = kind_->Commands();
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const CommandRow& r) { return r.word == request.word; });
+    if (row == rows.end()) return;  // a hub ignores what it does not know
+    const bool wasStreaming = state_.autoTransmit;
+    Replies replies;
+    row->handle(*kind_, state_, request, replies);
+    if (state_.autoTransmit && !wasStreaming) nextFrame_ = Clock::now();
+    for (const Bytes& reply : replies) {
+      Send(reply);
+      if (!lineOpen_) return;
+    }
+  }
+
+  void StreamTick() {
+    if (!state_.autoTransmit || state_.options.frameRateHz <= 0) return;
+    const auto now = Clock::now();
+    if (now < nextFrame_) return;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / state_.options.frameRateHz));
+    nextFrame_ += period;
+    if (nextFrame_ < now) nextFrame_ = now + period;  // a slow reader gets no burst to catch up
+    if (outbox_.size() > kMaxBacklog) return;          // nobody reads: drop, as a hub's full buffer would
+    const Bytes frame = kind_->DataFrame(state_);
+    ++dataFrames_;
+    changed_.notify_all();
+    Send(frame);
+  }
+
+  void Send(const Bytes& frame) {
+    const Outgoing out = ApplyFault(faults_.Take(), frame);
+    outbox_.insert(outbox_.end(), out.bytes.begin(), out.bytes.end());
+    if (out.dropLineAfter) DropLine();
+  }
+
+  void Flush() {
+    while (!outbox_.empty()) {
+      const ssize_t written = ::write(line_.Fd(), outbox_.data(), outbox_.size());
+      if (written <= 0) {
+        if (written < 0 && errno == EIO) LineClosed();
+        return;
+      }
+      outbox_.erase(outbox_.begin(), outbox_.begin() + written);
+    }
+  }
+
+  // The client let go of the line: what was meant for it is void.
+  void LineClosed() {
+    EndSession();
+    line_.DiscardOutput();
+  }
+
+  void EndSession() {
+    lineOpen_ = false;
+    state_.autoTransmit = false;
+    outbox_.clear();
+    reader_.Clear();
+  }
+
+  void DropLine() {
+    Flush();
+    EndSession();
+    // Unplugged and plugged in again: the hub starts afresh.
+    state_.power = false;
+    state_.formatCode = state_.options.formatCode;
+    line_.Replug();
+  }
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  HubState state_;
+  std::unique_ptr<Personality> kind_;
+  PtyLine line_;
+  FrameReader reader_;
+  FaultQueue faults_;
+  int ignoreRequests_ = 0;
+  std::vector<Bytes> requests_;
+  std::uint64_t dataFrames_ = 0;
+  Bytes outbox_;
+  bool lineOpen_ = false;
+  Clock::time_point nextFrame_{};
+  Clock::time_point lastByte_{};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+SimulatedHub::SimulatedHub(HubOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+SimulatedHub::~SimulatedHub() { Stop(); }
+
+void SimulatedHub::AttachPty(const std::filesystem::path& ttyDirectory, int comNumber) { impl_->Attach(ttyDirectory, comNumber); }
+
+std::filesystem::path SimulatedHub::LinkPath() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->line_.Link();
+}
+
+void SimulatedHub::Stop() { impl_->Stop(); }
+
+void SimulatedHub::InjectFault(Fault fault, int count) {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  if (fault == Fault::StopAnswering) {
+    impl_->state_.autoTransmit = false;
+    impl_->ignoreRequests_ += std::max(count, 0);
+    return;
+  }
+  if (fault == Fault::None) impl_->ignoreRequests_ = 0;
+  impl_->faults_.Add(fault, count);
+}
+
+bool SimulatedHub::Streaming() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->state_.autoTransmit;
+}
+
+std::uint16_t SimulatedHub::FormatCode() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->state_.formatCode;
+}
+
+std::uint64_t SimulatedHub::DataFramesSent() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->dataFrames_;
+}
+
+std::vector<Bytes> SimulatedHub::RequestsReceived() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->requests_;
+}
+
+bool SimulatedHub::WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit) const {
+  std::unique_lock<std::mutex> lock(impl_->mutex_);
+  return impl_->changed_.wait_for(lock, limit, [&] {
+    return std::any_of(impl_->requests_.begin(), impl_->requests_.end(),
+                       [&](const Bytes& frame) { return CommandWord(frame) == commandWord; });
+  });
+}
+
+bool SimulatedHub::WaitForDataFrames(std::uint64_t frames, std::chrono::milliseconds limit) const {
+  std::unique_lock<std::mutex> lock(impl_->mutex_);
+  return impl_->changed_.wait_for(lock, limit, [&] { return impl_->dataFrames_ >= frames; });
+}
+
+Bytes SimulatedHub::Flash(std::size_t sensor) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->state_.options.sensors.at(sensor).flash;
+}
+
+void SimulatedHub::SetFlash(std::size_t sensor, Bytes image) {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  impl_->state_.options.sensors.at(sensor).flash = std::move(image);
+}
+
+void SimulatedHub::LoadImages(const std::filesystem::path& file) {
+  std::vector<Bytes> images = ReadImages(file);
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  auto& sensors = impl_->state_.options.sensors;
+  // A file with more images than sensors keeps them all, so saving loses none.
+  if (sensors.size() < images.size()) sensors.resize(images.size(), SimSensor{"DKv3", {}, {}});
+  for (std::size_t i = 0; i < images.size(); ++i) sensors[i].flash = std::move(images[i]);
+}
+
+void SimulatedHub::SaveImages(const std::filesystem::path& file) const {
+  std::vector<Bytes> images;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex_);
+    for (const SimSensor& sensor : impl_->state_.options.sensors) images.push_back(sensor.flash);
+  }
+  WriteImages(file, images);
+}
+
+}  // namespace SimHub

@@ -1,0 +1,154 @@
+#pragma once
+
+// A stand-in for one of the maker's sensor hubs, served on a pseudo-terminal.
+//
+// The hub's protocol code here is written independently of the SDK's, so that
+// end-to-end tests check the SDK against the wire format rather than against
+// itself. The hub behaves like hardware: it answers requests, streams data
+// frames while auto-transmit is on, keeps per-sensor flash images and, on
+// demand, misbehaves on the wire (see Fault).
+//
+// Wire format (all words little-endian):
+//   [0] ~address  [1] address  [2..3] total length L  [4..5] command word
+//   [6..L-3] data  [L-2..L-1] sum modulo 2^16 of the words before it.
+//
+// Replies carry the request's command byte with sub-code 0x10 (identify
+// 0x0100 is answered by 0x0110, get state by 0x0310, read flash by 0x0510,
+// write flash by 0x0610), addressed like the request.
+//
+// BSmain hub state (reply data to 0x0300), eight 16-bit words:
+//   0 auto-transmit (0xFFFF on, 0 off)   1 power (0xFFFF on, 0 off)
+//   2 data format code                   3 number of present sensors
+//   4..5 mask of present sensors (32 bits)   6 data period (us) - 1 high word 0
+//   7 frame counter of the next data frame
+// so the format code is the word at state offset 4.
+//
+// BSmain data frame while auto-transmit is on (command word 0x0210 + data
+// type: 0x0210 raw, 0x0211 quat):
+//   [4] command word  [6] frame counter (+1 per frame, from 0)
+//   [8] raw hub word (the frame counter times 3, modulo 2^16)
+//   [10] 32-bit mask of present sensors (bit N = position N)
+//   [14] 20 sensor blocks of the format's block size (20 bytes raw, 10 quat)
+//   then the checksum.
+// Synthetic block contents, unless a DataFrameHook replaces them: the block
+// of a present sensor at position p holds the 16-bit words
+//   SyntheticWord(counter, p, k) = counter * 0x200 + p * 0x10 + k (mod 2^16)
+// for k = 0 .. blockSize/2 - 1; blocks of absent positions are zero.
+//
+// Flash requests (0x0500 read, 0x0600 write) reach sensor 0 when addressed to
+// the hub (0x55); a write replaces the image with exactly the bytes received
+// and is answered by 0x0610 with one word 0. An image of odd size is read
+// back with a zero byte after it, since payloads are whole words.
+//
+// The line: a client may close and reopen the pty's end any number of times.
+// When the hub sees the line closed it stops streaming and discards whatever
+// it had not yet delivered, so a new session starts without stale bytes.
+// Unknown requests get no reply.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace SimHub {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A new kind of hub is one personality class plus one row in the kind table
+// (Personalities.cpp).
+enum class HubKind { BsMain };
+
+// Misbehaviour applied to the next frames the hub sends.
+enum class Fault {
+  None,
+  CorruptChecksum,       // the checksum's low byte is flipped
+  TruncatedFrame,        // only the first half of the frame is sent
+  GarbageBetweenFrames,  // GarbageBytes() go out before the frame
+  WrongLength,           // the length field says 2 bytes more than sent
+  OddLength,             // a zero byte before the checksum: odd length L,
+                         // checksum over the L - 3 bytes before it
+  StopAnswering,         // streaming stops at once and the next `count`
+                         // requests get no reply and change nothing
+  DropLine,              // half the frame, then the line drops: the pty is
+                         // closed and a fresh one takes its place (replug)
+};
+
+struct SimSensor {
+  std::string identity;
+  Bytes flash;  // the sensor's flash image, as read and written over the wire
+  Bytes state;
+};
+
+// The parts of one data frame a test may rewrite before it is sent.
+struct DataFrameContent {
+  std::uint16_t counter = 0;
+  std::uint16_t hubWord = 0;
+  std::uint32_t mask = 0;
+  Bytes blocks;  // all sensor blocks, from frame offset 14
+};
+using DataFrameHook = std::function<void(DataFrameContent&)>;
+
+struct HubOptions {
+  HubKind kind = HubKind::BsMain;
+  std::string identity;             // identify reply text; empty: the kind's default
+  std::uint16_t formatCode = 1000;  // data format code the hub reports (state offset 4)
+  double frameRateHz = 100;         // data frames per second (Hz) while auto-transmit is on
+  std::vector<SimSensor> sensors;   // sensor N is at position N; present bits follow
+  bool echoRequests = false;        // a half-duplex adapter: every request comes back first
+  // Called on the synthetic content of every data frame, on the hub's serving
+  // thread under its lock: it must not call back into the hub.
+  DataFrameHook dataFrameHook;
+};
+
+// Default identity texts.
+std::string DefaultIdentity(HubKind kind);
+// Parses "bsmain" etc.; throws std::invalid_argument for an unknown name.
+HubKind KindByName(const std::string& name);
+// Parses a fault name ("corrupt-checksum", ...); throws std::invalid_argument.
+Fault FaultByName(const std::string& name);
+
+class SimulatedHub {
+ public:
+  explicit SimulatedHub(HubOptions options);
+  ~SimulatedHub();  // stops; removes the link it made
+
+  SimulatedHub(const SimulatedHub&) = delete;
+  SimulatedHub& operator=(const SimulatedHub&) = delete;
+
+  // Makes <ttyDirectory>/ttyUSB<comNumber> a symlink to a new pty and serves it.
+  void AttachPty(const std::filesystem::path& ttyDirectory, int comNumber);
+  std::filesystem::path LinkPath() const;
+  void Stop();  // safe twice
+
+  void InjectFault(Fault fault, int count = 1);  // applies to the next `count` frames sent
+  bool Streaming() const;                        // auto-transmit on
+  std::uint16_t FormatCode() const;
+  std::uint64_t DataFramesSent() const;
+  std::vector<Bytes> RequestsReceived() const;  // every well-formed frame received, whole
+  // Whether a request with this command word has been received (so far, or within the limit).
+  bool WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit) const;
+  // Waits until at least `frames` data frames have been sent in all.
+  bool WaitForDataFrames(std::uint64_t frames, std::chrono::milliseconds limit) const;
+
+  Bytes Flash(std::size_t sensor) const;
+  void SetFlash(std::size_t sensor, Bytes image);
+  // Image file: see FlashStore.h (magic line, then per sensor a size line and the bytes).
+  void LoadImages(const std::filesystem::path& file);
+  void SaveImages(const std::filesystem::path& file) const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Pure helpers of the simulator's own codec, for its own tests.
+Bytes Frame(std::uint16_t commandWord, const Bytes& data, std::uint8_t address = 0x55);
+std::uint16_t Checksum(const std::uint8_t* bytes, std::size_t count);  // word sum of count bytes (even)
+std::uint16_t SyntheticWord(std::uint16_t counter, int position, int wordIndex);
+const Bytes& GarbageBytes();
+
+}  // namespace SimHub

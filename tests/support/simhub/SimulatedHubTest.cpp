@@ -1,0 +1,518 @@
+// The simulated hub checked from the client's end of its pty, with plain
+// POSIX calls: what the SDK and the tool will see on the wire.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "simhub/Codec.h"
+#include "simhub/SimulatedHub.h"
+
+namespace SimHub {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kLimit = 3s;      // bound of every wait for something that must come
+constexpr auto kQuiet = 150ms;   // no byte for this long ends a burst
+
+Bytes Hex(std::initializer_list<int> bytes) {
+  Bytes out;
+  for (int b : bytes) out.push_back(static_cast<std::uint8_t>(b));
+  return out;
+}
+
+Bytes Word(std::uint16_t word) { return Bytes{static_cast<std::uint8_t>(word & 0xFF), static_cast<std::uint8_t>(word >> 8)}; }
+
+// ---- the codec, without a line ----
+
+TEST(SimHubCodec, BuildsFramesByteForByte) {
+  struct Case {
+    const char* name;
+    Bytes built;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"identify request", Frame(0x0100, Word(0)), Hex({0xAA, 0x55, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x00, 0xB4, 0x56})},
+      {"wake", Frame(0x0800, {}), Hex({0xAA, 0x55, 0x08, 0x00, 0x00, 0x08, 0xB2, 0x5D})},
+      {"identify without data", Frame(0x0100, {}), Hex({0xAA, 0x55, 0x08, 0x00, 0x00, 0x01, 0xB2, 0x56})},
+      {"stream on", Frame(0x0400, Word(0xFFFF)), Hex({0xAA, 0x55, 0x0A, 0x00, 0x00, 0x04, 0xFF, 0xFF, 0xB3, 0x59})},
+      {"data mode 1003", Frame(0x0401, Word(1003)), Hex({0xAA, 0x55, 0x0A, 0x00, 0x01, 0x04, 0xEB, 0x03, 0xA0, 0x5D})},
+      {"data period 16665", Frame(0x0402, Word(16665)), Hex({0xAA, 0x55, 0x0A, 0x00, 0x02, 0x04, 0x19, 0x41, 0xCF, 0x9A})},
+      {"sensor on a bus", Frame(0x0100, Word(0), 0x12),
+       Hex({0xED, 0x12, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x00, 0xF7, 0x13})},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.built, c.expected) << c.name;
+}
+
+TEST(SimHubCodec, ReaderKeepsOnlyWholeCheckedFrames) {
+  const Bytes good = Frame(0x0300, Word(0));
+  Bytes badSum = good;
+  badSum.back() ^= 1;
+  Bytes length7 = good;
+  WriteWord(length7, 2, 7);
+  Bytes length16385 = good;
+  WriteWord(length16385, 2, 0x4001);
+  auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+  };
+  struct Case {
+    const char* name;
+    Bytes stream;
+    std::size_t frames;  // good frames the reader must find
+  };
+  const Case cases[] = {
+      {"one frame", good, 1},
+      {"noise before", join({Hex({0x00, 0xAA, 0x13, 0x55}), good}), 1},
+      {"bad checksum, then a good one", join({badSum, good}), 1},
+      {"length 7, then a good one", join({length7, good}), 1},
+      {"length 16385, then a good one", join({length16385, good}), 1},
+      {"cut short", Bytes(good.begin(), good.end() - 1), 0},
+      {"back to back", join({good, good, good}), 3},
+  };
+  for (const Case& c : cases) {
+    FrameReader reader;
+    reader.Feed(c.stream.data(), c.stream.size());
+    std::size_t found = 0;
+    while (auto frame = reader.Next()) {
+      EXPECT_EQ(*frame, good) << c.name;
+      ++found;
+    }
+    EXPECT_EQ(found, c.frames) << c.name;
+  }
+}
+
+// ---- the hub on a pty ----
+
+class TempDirectory {
+ public:
+  TempDirectory() {
+    std::string pattern = (fs::temp_directory_path() / "simhub-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    path_ = pattern;
+  }
+  ~TempDirectory() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// The client's end, as a serial transport would use it.
+class Client {
+ public:
+  explicit Client(const fs::path& link) : fd_(::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    if (fd_ < 0) throw std::runtime_error("cannot open " + link.string() + ": " + std::strerror(errno));
+    termios settings{};
+    tcgetattr(fd_, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd_, TCSANOW, &settings);
+  }
+  ~Client() { Close(); }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  void Write(const Bytes& bytes) const { ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+
+  // Everything that arrives until the line has been quiet for `quiet`.
+  // hungUp tells whether the far end went away meanwhile.
+  Bytes ReadBurst(std::chrono::milliseconds quiet = kQuiet, bool* hungUp = nullptr) const {
+    Bytes out;
+    const auto deadline = Clock::now() + kLimit;
+    while (Clock::now() < deadline) {
+      pollfd poller{fd_, POLLIN, 0};
+      if (poll(&poller, 1, static_cast<int>(quiet.count())) <= 0) break;
+      std::uint8_t buffer[4096];
+      const ssize_t count = ::read(fd_, buffer, sizeof buffer);
+      if (count <= 0) {
+        if (hungUp) *hungUp = count == 0 || errno == EIO;
+        if (count == 0 || errno == EIO) break;
+        continue;
+      }
+      out.insert(out.end(), buffer, buffer + count);
+    }
+    return out;
+  }
+
+  // The next whole, checked frame.
+  std::optional<Bytes> ReadFrame() {
+    const auto deadline = Clock::now() + kLimit;
+    while (Clock::now() < deadline) {
+      if (auto frame = reader_.Next()) return frame;
+      pollfd poller{fd_, POLLIN, 0};
+      if (poll(&poller, 1, 50) <= 0) continue;
+      std::uint8_t buffer[4096];
+      const ssize_t count = ::read(fd_, buffer, sizeof buffer);
+      if (count > 0) reader_.Feed(buffer, static_cast<std::size_t>(count));
+    }
+    return std::nullopt;
+  }
+
+  std::optional<Bytes> Ask(std::uint16_t word, const Bytes& data = Word(0)) {
+    Write(Frame(word, data));
+    return ReadFrame();
+  }
+
+ private:
+  int fd_;
+  FrameReader reader_;
+};
+
+SimSensor Sensor(std::uint8_t fill, std::size_t size = 512) { return SimSensor{"DKv3", Bytes(size, fill), {}}; }
+
+class SimHubLine : public ::testing::Test {
+ protected:
+  void Start(HubOptions options) {
+    hub_ = std::make_unique<SimulatedHub>(std::move(options));
+    hub_->AttachPty(directory_.Path(), 7);
+  }
+  void Start() {
+    HubOptions options;
+    options.identity = "BSmain test hub";
+    options.sensors = {Sensor(0x11), Sensor(0x22)};
+    Start(std::move(options));
+  }
+  fs::path Link() const { return directory_.Path() / "ttyUSB7"; }
+
+  TempDirectory directory_;
+  std::unique_ptr<SimulatedHub> hub_;
+};
+
+Bytes Text(const std::string& text) {
+  Bytes bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  if (bytes.size() % 2) bytes.push_back(0);
+  return bytes;
+}
+
+TEST_F(SimHubLine, AnswersIdentifyAndStateAndTakesTheDataFormat) {
+  Start();
+  ASSERT_TRUE(fs::is_symlink(Link()));
+  Client client(Link());
+
+  EXPECT_EQ(client.Ask(0x0100), Frame(0x0110, Text("BSmain test hub")));
+  // The tool's form of the request, without a data word, is answered alike.
+  EXPECT_EQ(client.Ask(0x0100, {}), Frame(0x0110, Text("BSmain test hub")));
+
+  struct Step {
+    std::optional<std::uint16_t> formatSent;
+    std::uint16_t formatReported;
+  };
+  const Step steps[] = {{std::nullopt, 1000}, {4321, 4321}, {1234, 4321}, {1000, 1000}};
+  for (const Step& step : steps) {
+    if (step.formatSent) client.Write(Frame(0x0402, Word(*step.formatSent)));
+    const auto state = client.Ask(0x0300);
+    ASSERT_TRUE(state);
+    ASSERT_EQ(CommandWord(*state), 0x0310);
+    EXPECT_EQ(ReadWord(FrameData(*state), 4), step.formatReported) << "after sending " << step.formatSent.value_or(0);
+  }
+  const Bytes first = Frame(0x0100, Word(0));
+  EXPECT_EQ(hub_->RequestsReceived().front(), first);
+  EXPECT_TRUE(hub_->WaitForRequest(0x0402, 0ms));
+  EXPECT_FALSE(hub_->WaitForRequest(0x0500, 0ms));
+}
+
+TEST_F(SimHubLine, StreamsDataFramesOfTheReportedFormat) {
+  HubOptions options;
+  options.sensors = {Sensor(1), Sensor(2), Sensor(3)};
+  options.frameRateHz = 200;
+  Start(std::move(options));
+  Client client(Link());
+
+  struct Format {
+    std::uint16_t code;
+    std::uint16_t word;
+    std::size_t blockSize;
+  };
+  for (const Format format : {Format{1000, 0x0210, 20}, Format{4321, 0x0211, 10}}) {
+    client.Write(Frame(0x0402, Word(format.code)));
+    for (int i = 0; i < 5; ++i) client.Write(Frame(0x0400, Word(0xFFFF)));
+    std::optional<std::uint16_t> previous;
+    for (int n = 0; n < 4; ++n) {
+      const auto frame = client.ReadFrame();
+      ASSERT_TRUE(frame);
+      ASSERT_EQ(frame->size(), 14 + 20 * format.blockSize + 2) << format.code;
+      EXPECT_EQ(CommandWord(*frame), format.word);
+      const std::uint16_t counter = ReadWord(*frame, 6);
+      if (previous) {
+        EXPECT_EQ(counter, static_cast<std::uint16_t>(*previous + 1));
+      }
+      previous = counter;
+      EXPECT_EQ(ReadWord(*frame, 8), static_cast<std::uint16_t>(counter * 3));
+      EXPECT_EQ(ReadLong(*frame, 10), 0b111u);
+      for (int position = 0; position < 20; ++position)
+        for (std::size_t k = 0; k < format.blockSize / 2; ++k)
+          ASSERT_EQ(ReadWord(*frame, 14 + position * format.blockSize + 2 * k),
+                    position < 3 ? SyntheticWord(counter, position, static_cast<int>(k)) : 0)
+              << "position " << position << " word " << k;
+    }
+    EXPECT_TRUE(hub_->Streaming());
+    for (int i = 0; i < 5; ++i) client.Write(Frame(0x0400, Word(0)));
+    client.ReadBurst();  // what was under way
+    EXPECT_FALSE(hub_->Streaming());
+    EXPECT_TRUE(client.ReadBurst().empty()) << "still streaming after auto-transmit off";
+  }
+  EXPECT_GE(hub_->DataFramesSent(), 8u);
+}
+
+TEST_F(SimHubLine, DataFrameHookSetsMaskAndBlocks) {
+  HubOptions options;
+  options.sensors = {Sensor(1)};
+  options.dataFrameHook = [](DataFrameContent& content) {
+    content.mask = 0x00080001;
+    std::fill(content.blocks.begin(), content.blocks.end(), 0);
+    content.blocks[19 * 20] = static_cast<std::uint8_t>(content.counter);
+    content.blocks[19 * 20 + 19] = 0x5A;
+  };
+  Start(std::move(options));
+  Client client(Link());
+  client.Write(Frame(0x0400, Word(0xFFFF)));
+  const auto frame = client.ReadFrame();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(ReadLong(*frame, 10), 0x00080001u);
+  EXPECT_EQ((*frame)[14 + 19 * 20], static_cast<std::uint8_t>(ReadWord(*frame, 6)));
+  EXPECT_EQ((*frame)[14 + 19 * 20 + 19], 0x5A);
+  EXPECT_EQ((*frame)[14], 0);
+}
+
+TEST_F(SimHubLine, FlashWriteIsReadBackExactlyAndSurvivesAFile) {
+  Start();
+  Client client(Link());
+  const auto before = client.Ask(0x0500);
+  ASSERT_TRUE(before);
+  EXPECT_EQ(*before, Frame(0x0510, Bytes(512, 0x11)));
+
+  Bytes image(2048);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  const auto written = client.Ask(0x0600, image);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(CommandWord(*written), 0x0610);
+  EXPECT_EQ(client.Ask(0x0500), Frame(0x0510, image));
+  EXPECT_EQ(hub_->Flash(0), image);
+  EXPECT_EQ(hub_->Flash(1), Bytes(512, 0x22));
+
+  // A request for another address is not the hub's: no answer.
+  client.Write(Frame(0x0500, Word(0), 0x12));
+  EXPECT_TRUE(client.ReadBurst().empty());
+
+  const fs::path file = directory_.Path() / "images";
+  hub_->SetFlash(1, Bytes{1, 2, 3});
+  hub_->SaveImages(file);
+  HubOptions fresh;
+  fresh.sensors = {Sensor(0)};
+  SimulatedHub other(std::move(fresh));
+  other.LoadImages(file);
+  EXPECT_EQ(other.Flash(0), image);
+  EXPECT_EQ(other.Flash(1), (Bytes{1, 2, 3}));
+
+  std::ofstream(file, std::ios::trunc) << "simhub-images 1\n100\nshort";
+  EXPECT_THROW(other.LoadImages(file), std::runtime_error);
+  EXPECT_EQ(other.Flash(0), image) << "a bad file must change nothing";
+}
+
+TEST_F(SimHubLine, EachWireFaultShowsOnTheNextFrameOnly) {
+  const std::string identity = "BSmain fault hub";
+  const Bytes good = Frame(0x0110, Text(identity));
+  const std::size_t size = good.size();
+  struct Case {
+    Fault fault;
+    std::function<void(const Bytes& raw)> check;
+  };
+  const Case cases[] = {
+      {Fault::CorruptChecksum,
+       [&](const Bytes& raw) {
+         ASSERT_EQ(raw.size(), size);
+         EXPECT_TRUE(std::equal(good.begin(), good.end() - 2, raw.begin()));
+         EXPECT_NE(ReadWord(raw, size - 2), ReadWord(good, size - 2));
+       }},
+      {Fault::TruncatedFrame,
+       [&](const Bytes& raw) {
+         ASSERT_LT(raw.size(), size);
+         ASSERT_GE(raw.size(), 4u);
+         EXPECT_TRUE(std::equal(raw.begin(), raw.end(), good.begin()));
+       }},
+      {Fault::GarbageBetweenFrames,
+       [&](const Bytes& raw) {
+         ASSERT_GT(raw.size(), size);
+         EXPECT_TRUE(std::equal(good.begin(), good.end(), raw.end() - static_cast<std::ptrdiff_t>(size)));
+         EXPECT_EQ(std::count(raw.begin(), raw.end() - static_cast<std::ptrdiff_t>(size), 0xAA), 0);
+       }},
+      {Fault::WrongLength,
+       [&](const Bytes& raw) {
+         ASSERT_EQ(raw.size(), size);
+         EXPECT_NE(ReadWord(raw, 2), size);
+         EXPECT_EQ(ReadWord(raw, 4), 0x0110);
+       }},
+      {Fault::OddLength,
+       [&](const Bytes& raw) {
+         ASSERT_EQ(raw.size() % 2, 1u);
+         EXPECT_EQ(ReadWord(raw, 2), raw.size());
+         EXPECT_TRUE(std::equal(good.begin() + 4, good.end() - 2, raw.begin() + 4));
+         EXPECT_EQ(raw[raw.size() - 3], 0);
+         // Summed as words with the lone byte left out, the checksum holds.
+         EXPECT_EQ(ReadWord(raw, raw.size() - 2), Checksum(raw.data(), raw.size() - 3));
+       }},
+  };
+  HubOptions options;
+  options.identity = identity;
+  Start(std::move(options));
+  Client client(Link());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.fault));
+    hub_->InjectFault(c.fault, 2);
+    for (int affected = 0; affected < 2; ++affected) {
+      client.Write(Frame(0x0100, Word(0)));
+      c.check(client.ReadBurst());
+    }
+    client.Write(Frame(0x0100, Word(0)));
+    EXPECT_EQ(client.ReadBurst(), good) << "the fault outlived its count";
+  }
+}
+
+TEST_F(SimHubLine, StopAnsweringSilencesStreamAndRequests) {
+  Start();
+  Client client(Link());
+  client.Write(Frame(0x0400, Word(0xFFFF)));
+  ASSERT_TRUE(client.ReadFrame());
+  hub_->InjectFault(Fault::StopAnswering, 2);
+  client.ReadBurst();
+  EXPECT_FALSE(hub_->Streaming());
+  client.Write(Frame(0x0400, Word(0xFFFF)));
+  client.Write(Frame(0x0100, Word(0)));
+  EXPECT_TRUE(client.ReadBurst().empty());
+  EXPECT_FALSE(hub_->Streaming()) << "an ignored request changed the hub";
+  const auto answer = client.Ask(0x0100);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(CommandWord(*answer), 0x0110);
+}
+
+TEST_F(SimHubLine, DropLineCutsAFrameAndReplugsUnderTheSameName) {
+  Start();
+  const fs::path before = fs::read_symlink(Link());
+  Client client(Link());
+  hub_->InjectFault(Fault::DropLine);
+  client.Write(Frame(0x0100, Word(0)));
+  bool hungUp = false;
+  const Bytes raw = client.ReadBurst(kQuiet, &hungUp);
+  EXPECT_TRUE(hungUp);
+  EXPECT_LT(raw.size(), Frame(0x0110, Text("BSmain test hub")).size());
+  client.Close();
+
+  EXPECT_NE(fs::read_symlink(Link()), before);
+  Client again(Link());
+  EXPECT_EQ(again.Ask(0x0100), Frame(0x0110, Text("BSmain test hub")));
+}
+
+TEST_F(SimHubLine, ReopenedLineGetsNoStaleBytes) {
+  Start();
+  {
+    Client client(Link());
+    client.Write(Frame(0x0400, Word(0xFFFF)));
+    ASSERT_TRUE(client.ReadFrame());
+  }  // closed while the hub streams
+  const auto deadline = Clock::now() + kLimit;
+  while (hub_->Streaming() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_FALSE(hub_->Streaming()) << "a closed line must stop the stream";
+  for (int session = 0; session < 3; ++session) {
+    Client client(Link());
+    EXPECT_TRUE(client.ReadBurst().empty()) << "session " << session;
+    EXPECT_EQ(client.Ask(0x0100), Frame(0x0110, Text("BSmain test hub")));
+  }
+}
+
+TEST_F(SimHubLine, EchoingAdapterReturnsTheRequestFirst) {
+  HubOptions options;
+  options.identity = "echo";
+  options.echoRequests = true;
+  Start(std::move(options));
+  Client client(Link());
+  const Bytes request = Frame(0x0100, Word(0));
+  client.Write(request);
+  Bytes expected = request;
+  const Bytes reply = Frame(0x0110, Text("echo"));
+  expected.insert(expected.end(), reply.begin(), reply.end());
+  EXPECT_EQ(client.ReadBurst(), expected);
+}
+
+TEST_F(SimHubLine, StopRemovesTheLinkAndIsSafeTwice) {
+  Start();
+  ASSERT_TRUE(fs::is_symlink(Link()));
+  hub_->Stop();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Link())));
+  hub_->Stop();
+  hub_.reset();
+}
+
+// ---- the standalone program ----
+
+TEST(SimHubProgram, ServesUntilSignalledThenSavesImagesAndRemovesItsLink) {
+  TempDirectory directory;
+  const fs::path images = directory.Path() / "flash.img";
+  const fs::path link = directory.Path() / "ttyUSB4";
+  const fs::path output = directory.Path() / "out.txt";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    execl(QUENLITH_SIMHUB_PROGRAM, QUENLITH_SIMHUB_PROGRAM, "--tty-dir", directory.Path().c_str(), "--com", "4",
+          "--identity", "BSmain demo", "--format", "quat", "--sensors", "2", "--images", images.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = Clock::now() + kLimit;
+  while (!fs::is_symlink(link) && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(fs::is_symlink(link));
+  Bytes image(512);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
+  {
+    Client client(link);
+    EXPECT_EQ(client.Ask(0x0100), Frame(0x0110, Text("BSmain demo")));
+    const auto state = client.Ask(0x0300);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(ReadWord(FrameData(*state), 4), 4321);
+    ASSERT_TRUE(client.Ask(0x0600, image));
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+  std::ifstream printed(output);
+  std::string line;
+  std::getline(printed, line);
+  EXPECT_NE(line.find(link.string()), std::string::npos) << line;
+
+  SimulatedHub reloaded(HubOptions{});
+  reloaded.LoadImages(images);
+  EXPECT_EQ(reloaded.Flash(0), image);
+  EXPECT_EQ(reloaded.Flash(1), Bytes(512, 0xFF));
+}
+
+}  // namespace
+}  // namespace SimHub

@@ -1,0 +1,85 @@
+// quenlith_simhub: plays a sensor hub on a pseudo-terminal until interrupted.
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include <boost/program_options.hpp>
+
+#include "simhub/SimulatedHub.h"
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnSignal(int) { interrupted = 1; }
+
+std::string DefaultTtyDirectory() {
+  const char* directory = std::getenv("QUENLITH_TTY_DIR");
+  return directory && *directory ? directory : "/tmp";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace po = boost::program_options;
+  po::options_description options("quenlith_simhub options");
+  options.add_options()
+      ("help", "show this text")
+      ("kind", po::value<std::string>()->default_value("bsmain"), "hub kind: bsmain")
+      ("tty-dir", po::value<std::string>()->default_value(DefaultTtyDirectory()), "directory of the ttyUSB<N> link")
+      ("com", po::value<int>()->default_value(1), "COM port number N")
+      ("identity", po::value<std::string>(), "identify reply text")
+      ("format", po::value<std::string>()->default_value("raw"), "data format: raw or quat")
+      ("rate", po::value<double>()->default_value(100), "data frames per second (Hz)")
+      ("sensors", po::value<int>()->default_value(1), "number of present sensors (0 to 20)")
+      ("images", po::value<std::string>(), "flash image file: loaded at start if present, saved on exit")
+      ("fault", po::value<std::string>(), "misbehave once: corrupt-checksum, truncated-frame, garbage-between-frames, "
+                                          "wrong-length, odd-length, stop-answering, drop-line");
+  try {
+    po::variables_map values;
+    po::store(po::parse_command_line(argc, argv, options), values);
+    po::notify(values);
+    if (values.count("help")) {
+      std::cout << options << "\n";
+      return 0;
+    }
+
+    SimHub::HubOptions hub;
+    hub.kind = SimHub::KindByName(values["kind"].as<std::string>());
+    if (values.count("identity")) hub.identity = values["identity"].as<std::string>();
+    const std::string format = values["format"].as<std::string>();
+    if (format != "raw" && format != "quat") throw std::invalid_argument("unknown data format: " + format);
+    hub.formatCode = format == "raw" ? 1000 : 4321;
+    hub.frameRateHz = values["rate"].as<double>();
+    if (!(hub.frameRateHz > 0 && hub.frameRateHz <= 10000)) throw std::invalid_argument("rate must be in (0, 10000] Hz");
+    const int sensors = values["sensors"].as<int>();
+    if (sensors < 0 || sensors > 20) throw std::invalid_argument("sensors must be 0 to 20");
+    hub.sensors.assign(static_cast<std::size_t>(sensors), SimHub::SimSensor{"DKv3", SimHub::Bytes(512, 0xFF), {}});
+
+    SimHub::SimulatedHub simulator(std::move(hub));
+    std::filesystem::path images;
+    if (values.count("images")) {
+      images = values["images"].as<std::string>();
+      if (std::filesystem::exists(images)) simulator.LoadImages(images);
+    }
+    if (values.count("fault")) simulator.InjectFault(SimHub::FaultByName(values["fault"].as<std::string>()));
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    simulator.AttachPty(values["tty-dir"].as<std::string>(), values["com"].as<int>());
+    std::cout << "simulated " << values["kind"].as<std::string>() << " hub on " << simulator.LinkPath().string()
+              << std::endl;
+    while (!interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    simulator.Stop();
+    if (!images.empty()) simulator.SaveImages(images);
+    return 0;
+  } catch (const std::exception& error) {
+    std::cerr << "quenlith_simhub: " << error.what() << "\n";
+    return 1;
+  }
+}
