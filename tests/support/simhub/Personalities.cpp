@@ -4,12 +4,14 @@
 
 #include "simhub/BsMainHub.h"
 #include "simhub/Personality.h"
+#include "simhub/StreamSensor.h"
 
 namespace SimHub {
 
 const std::vector<KindRow>& Kinds() {
   static const std::vector<KindRow> rows{
       {HubKind::BsMain, "bsmain", "BSmain simulated base station V2.03 Mar 14 2018", MakeBsMainHub},
+      {HubKind::StreamSensor, "stream-sensor", "QN DKv6 simulated sensor Jun 12 2019", MakeStreamSensor},
   };
   return rows;
 }

@@ -60,7 +60,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A new kind of hub is one personality class plus one row in the kind table
 // (Personalities.cpp).
-enum class HubKind { BsMain };
+enum class HubKind { BsMain, StreamSensor };
 
 // Misbehaviour applied to the next frames the hub sends.
 enum class Fault {
