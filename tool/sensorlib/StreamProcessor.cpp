@@ -45,6 +45,8 @@ StreamProcessor::StreamProcessor()
 }
 
 StreamProcessor::~StreamProcessor() {
+  // A processor that never started leaves the process-wide connection to its user.
+  if (!started_) return;
   try {
     closeConnection();
   } catch (const std::exception& error) {
@@ -63,6 +65,7 @@ void StreamProcessor::start(const std::string& portName) {
   }
   connection->setReadDeadline(kReadDeadline);
   std::cout << "starting the state machine" << std::endl;
+  resetBuffers();
   triggers_.clear();
   machine_->start();
   started_ = true;

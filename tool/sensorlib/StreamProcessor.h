@@ -42,6 +42,7 @@ class StreamProcessor {
   static constexpr std::chrono::milliseconds kReadDeadline{200};
 
   StreamProcessor();
+  // Closes the connection if this processor was ever started.
   ~StreamProcessor();
   StreamProcessor(const StreamProcessor&) = delete;
   StreamProcessor& operator=(const StreamProcessor&) = delete;
