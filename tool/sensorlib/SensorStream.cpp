@@ -63,15 +63,22 @@ void SensorStream::send(const StoredFrame& frame, int pauseMilliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(pauseMilliseconds));
 }
 
-void SensorStream::classifyIdentity(const std::string& identity) {
+IdentityClass classifyIdentity(const std::string& text) {
   std::smatch match;
-  if (std::regex_search(identity, mcuPattern())) {
-    boost::mutex::scoped_lock lock(mutex_);
+  if (std::regex_search(text, mcuPattern())) return {IdentityClass::kMcu, -1};
+  if (std::regex_search(text, match, generationPattern())) return {IdentityClass::kSensor, match.str(0).back() - '0'};
+  return {};
+}
+
+void SensorStream::classifyIdentity(const std::string& identity) {
+  const IdentityClass found = Lumeth::Core::SensorLibrary::classifyIdentity(identity);
+  if (found.kind == IdentityClass::kNone) return;
+  boost::mutex::scoped_lock lock(mutex_);
+  if (found.kind == IdentityClass::kMcu) {
     mcuIdentity_ = identity;
-  } else if (std::regex_search(identity, match, generationPattern())) {
-    boost::mutex::scoped_lock lock(mutex_);
+  } else {
     firmware_ = identity;
-    generation_ = match.str(0).back() - '0';
+    generation_ = found.generation;
   }
 }
 

@@ -24,6 +24,14 @@
 
 namespace Lumeth::Core::SensorLibrary {
 
+// What an identity text says: an MCU's identity (it holds "mCU"), a sensor's
+// (it holds "DKv" and a digit, the generation), or neither.
+struct IdentityClass {
+  enum Kind { kNone, kMcu, kSensor } kind = kNone;
+  int generation = -1;  // of a sensor, from its first "DKv<digit>"
+};
+IdentityClass classifyIdentity(const std::string& text);
+
 class SensorStream {
  public:
   static constexpr std::size_t kQueueLimit = 50;  // records kept; the oldest go first

@@ -221,3 +221,29 @@ TEST_F(StreamEndToEnd, FirmwareWithoutAFlashLayoutIsNeverReady) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IdentityClassification, McuBeforeGenerationAndCaseMatters) {
+  using Lumeth::Core::SensorLibrary::IdentityClass;
+  const struct {
+    const char* text;
+    IdentityClass::Kind kind;
+    int generation;
+  } cases[] = {
+      {"QN DKv6 inertial sensor Jun 12 2019", IdentityClass::kSensor, 6},
+      {"mCU bridge for DKv5 Feb 2 2018", IdentityClass::kMcu, -1},
+      {"OEM-mCU", IdentityClass::kMcu, -1},
+      {"DKv12 then DKv4", IdentityClass::kSensor, 1},
+      {"DKv Jan 1 2020", IdentityClass::kNone, -1},
+      {"dkv5 mcu", IdentityClass::kNone, -1},
+      {"", IdentityClass::kNone, -1},
+  };
+  for (const auto& c : cases) {
+    const IdentityClass found = Lumeth::Core::SensorLibrary::classifyIdentity(c.text);
+    EXPECT_EQ(found.kind, c.kind) << c.text;
+    EXPECT_EQ(found.generation, c.generation) << c.text;
+  }
+}
+
+}  // namespace
