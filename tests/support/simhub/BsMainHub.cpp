@@ -20,7 +20,7 @@ std::uint32_t PresentMask(const HubState& state) {
   return present == 0 ? 0u : static_cast<std::uint32_t>((std::uint64_t{1} << present) - 1);
 }
 
-void State(const Personality&, HubState& state, const Request& request, Replies& replies) {
+void State(Personality&, HubState& state, const Request& request, Replies& replies) {
   const std::uint32_t mask = PresentMask(state);
   const double rate = state.options.frameRateHz > 0 ? state.options.frameRateHz : 1;
   Bytes data;
@@ -34,17 +34,17 @@ void State(const Personality&, HubState& state, const Request& request, Replies&
   Reply(replies, request, data);
 }
 
-void Power(const Personality&, HubState& state, const Request& request, Replies&) {
+void Power(Personality&, HubState& state, const Request& request, Replies&) {
   if (request.data.size() >= 2) state.power = ReadWord(request.data, 0) != 0;
 }
 
-void Format(const Personality&, HubState& state, const Request& request, Replies&) {
+void Format(Personality&, HubState& state, const Request& request, Replies&) {
   if (request.data.size() < 2) return;
   const std::uint16_t code = ReadWord(request.data, 0);
   if (code == kRawCode || code == kQuatCode) state.formatCode = code;
 }
 
-void Reset(const Personality&, HubState& state, const Request&, Replies&) {
+void Reset(Personality&, HubState& state, const Request&, Replies&) {
   state.autoTransmit = false;
   state.power = false;
   state.formatCode = state.options.formatCode;
@@ -62,7 +62,7 @@ const std::vector<CommandRow>& BsMainHub::Commands() const {
   return rows;
 }
 
-Bytes BsMainHub::DataFrame(HubState& state) const {
+Bytes BsMainHub::DataFrame(HubState& state) {
   const std::size_t blockSize = BlockSize(state.formatCode);
   DataFrameContent content;
   content.counter = state.counter++;

@@ -9,7 +9,7 @@ namespace SimHub {
 class BsMainHub : public Personality {
  public:
   const std::vector<CommandRow>& Commands() const override;
-  Bytes DataFrame(HubState& state) const override;
+  Bytes DataFrame(HubState& state) override;
 };
 
 std::unique_ptr<Personality> MakeBsMainHub();

@@ -36,7 +36,7 @@ Bytes EvenPayload(Bytes bytes) {
 }  // namespace
 
 void Reply(Replies& replies, const Request& request, const Bytes& data) {
-  replies.push_back(Frame(ReplyWord(request.word), data, request.address));
+  replies.push_back(Frame(ReplyWord(request.word), data, kHubAddress));
 }
 
 std::size_t Personality::BlockSize(std::uint16_t formatCode) { return FormatOf(formatCode).blockSize; }
@@ -50,27 +50,27 @@ std::optional<std::size_t> Personality::FlashTarget(const HubState& state, std::
 
 namespace Handlers {
 
-void Ignore(const Personality&, HubState&, const Request&, Replies&) {}
+void Ignore(Personality&, HubState&, const Request&, Replies&) {}
 
-void Identify(const Personality&, HubState& state, const Request& request, Replies& replies) {
+void Identify(Personality&, HubState& state, const Request& request, Replies& replies) {
   Bytes text(state.identity.begin(), state.identity.end());
   text.push_back(0);
   Reply(replies, request, EvenPayload(std::move(text)));
 }
 
-void ReadFlash(const Personality& kind, HubState& state, const Request& request, Replies& replies) {
+void ReadFlash(Personality& kind, HubState& state, const Request& request, Replies& replies) {
   if (const auto sensor = kind.FlashTarget(state, request.address))
     Reply(replies, request, EvenPayload(state.options.sensors[*sensor].flash));
 }
 
-void WriteFlash(const Personality& kind, HubState& state, const Request& request, Replies& replies) {
+void WriteFlash(Personality& kind, HubState& state, const Request& request, Replies& replies) {
   if (const auto sensor = kind.FlashTarget(state, request.address)) {
     state.options.sensors[*sensor].flash = request.data;
     Reply(replies, request, Bytes{0, 0});
   }
 }
 
-void AutoTransmit(const Personality&, HubState& state, const Request& request, Replies&) {
+void AutoTransmit(Personality&, HubState& state, const Request& request, Replies&) {
   // The low byte carries auto-transmit (the USB CU hub keeps power in the high byte).
   if (request.data.size() >= 2) state.autoTransmit = request.data[0] == 0xFF;
 }

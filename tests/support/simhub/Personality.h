@@ -37,11 +37,15 @@ struct Request {
 // Frames a handler wants sent, in order.
 using Replies = std::vector<Bytes>;
 
-// Answers with the request's command byte and sub-code 0x10, to the request's address.
+// Answers with the request's command byte and sub-code 0x10. Replies always
+// come from the hub's address (0xAA 0x55), also to requests that were
+// addressed to a sensor on the hub's bus.
 void Reply(Replies& replies, const Request& request, const Bytes& data);
 
 class Personality;
-using Handler = void (*)(const Personality& kind, HubState& state, const Request& request, Replies& replies);
+// A kind's own handlers are static members of its class, which reach the
+// kind's own fields through static_cast of `kind`.
+using Handler = void (*)(Personality& kind, HubState& state, const Request& request, Replies& replies);
 
 struct CommandRow {
   std::uint16_t word;
@@ -54,7 +58,7 @@ class Personality {
 
   virtual const std::vector<CommandRow>& Commands() const = 0;
   // The next data frame; called only while auto-transmit is on.
-  virtual Bytes DataFrame(HubState& state) const = 0;
+  virtual Bytes DataFrame(HubState& state) = 0;
   // The sensor whose flash a flash request at this frame address reaches.
   virtual std::optional<std::size_t> FlashTarget(const HubState& state, std::uint8_t address) const;
   // Block size in a data frame (bytes) for a data format code; 0 when unknown.
@@ -64,11 +68,11 @@ class Personality {
 
 // Handlers any kind may list.
 namespace Handlers {
-void Ignore(const Personality&, HubState&, const Request&, Replies&);
-void Identify(const Personality&, HubState&, const Request&, Replies&);
-void ReadFlash(const Personality&, HubState&, const Request&, Replies&);
-void WriteFlash(const Personality&, HubState&, const Request&, Replies&);
-void AutoTransmit(const Personality&, HubState&, const Request&, Replies&);
+void Ignore(Personality&, HubState&, const Request&, Replies&);
+void Identify(Personality&, HubState&, const Request&, Replies&);
+void ReadFlash(Personality&, HubState&, const Request&, Replies&);
+void WriteFlash(Personality&, HubState&, const Request&, Replies&);
+void AutoTransmit(Personality&, HubState&, const Request&, Replies&);
 }  // namespace Handlers
 
 struct KindRow {

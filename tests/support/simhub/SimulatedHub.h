@@ -14,14 +14,19 @@
 //
 // Replies carry the request's command byte with sub-code 0x10 (identify
 // 0x0100 is answered by 0x0110, get state by 0x0310, read flash by 0x0510,
-// write flash by 0x0610), addressed like the request.
+// write flash by 0x0610), always from the hub's address (0xAA 0x55).
 //
 // BSmain hub state (reply data to 0x0300), eight 16-bit words:
 //   0 auto-transmit (0xFFFF on, 0 off)   1 power (0xFFFF on, 0 off)
 //   2 data format code                   3 number of present sensors
-//   4..5 mask of present sensors (32 bits)   6 data period (us) - 1 high word 0
+//   4..5 mask of present sensors (32 bits)
+//   6 data period in microseconds minus 1 (at most 65535)
 //   7 frame counter of the next data frame
-// so the format code is the word at state offset 4.
+// so the format code is the word at state offset 4. Other BSmain requests:
+// 0x0400 auto-transmit (low data byte 0xFF on, else off), 0x0401 power,
+// 0x0402 data format (1000 raw or 4321 quat; other codes are ignored),
+// 0x0800 wake (ignored), 0xFFFF reset (streaming and power off, the
+// configured format again, frame counter 0). None of these is answered.
 //
 // BSmain data frame while auto-transmit is on (command word 0x0210 + data
 // type: 0x0210 raw, 0x0211 quat):

@@ -219,16 +219,27 @@ TEST_F(SimHubLine, AnswersIdentifyAndStateAndTakesTheDataFormat) {
   EXPECT_EQ(client.Ask(0x0100, {}), Frame(0x0110, Text("BSmain test hub")));
 
   struct Step {
-    std::optional<std::uint16_t> formatSent;
+    const char* name;
+    Bytes sent;
     std::uint16_t formatReported;
+    std::uint16_t powerReported;
   };
-  const Step steps[] = {{std::nullopt, 1000}, {4321, 4321}, {1234, 4321}, {1000, 1000}};
+  const Step steps[] = {
+      {"nothing", {}, 1000, 0},
+      {"quat", Frame(0x0402, Word(4321)), 4321, 0},
+      {"unknown format", Frame(0x0402, Word(1234)), 4321, 0},
+      {"power on", Frame(0x0401, Word(0xFFFF)), 4321, 0xFFFF},
+      {"reset", Frame(0xFFFF, Word(0xFFFF)), 1000, 0},
+      {"quat again", Frame(0x0402, Word(4321)), 4321, 0},
+      {"raw", Frame(0x0402, Word(1000)), 1000, 0},
+  };
   for (const Step& step : steps) {
-    if (step.formatSent) client.Write(Frame(0x0402, Word(*step.formatSent)));
+    if (!step.sent.empty()) client.Write(step.sent);
     const auto state = client.Ask(0x0300);
-    ASSERT_TRUE(state);
+    ASSERT_TRUE(state) << step.name;
     ASSERT_EQ(CommandWord(*state), 0x0310);
-    EXPECT_EQ(ReadWord(FrameData(*state), 4), step.formatReported) << "after sending " << step.formatSent.value_or(0);
+    EXPECT_EQ(ReadWord(FrameData(*state), 4), step.formatReported) << step.name;
+    EXPECT_EQ(ReadWord(FrameData(*state), 2), step.powerReported) << step.name;
   }
   const Bytes first = Frame(0x0100, Word(0));
   EXPECT_EQ(hub_->RequestsReceived().front(), first);
