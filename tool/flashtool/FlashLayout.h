@@ -119,7 +119,7 @@ inline constexpr std::array<FlashLayout, 3> kFlashLayouts = {{
      134217728.0, 4},
 }};
 
-namespace flash_layout_detail {
+namespace FlashLayoutChecks {
 // Every present field lies inside the image and no two present fields overlap.
 constexpr bool fieldsFit(const FlashLayout& layout) {
   if (layout.size <= 0 || layout.size > kFlashImageCapacity) return false;
@@ -150,14 +150,14 @@ constexpr bool groupsWhole(const FlashLayout& layout) {
          layout.has(FlashField::GyroBiasY) && layout.has(FlashField::GyroBiasZ) &&
          (layout.calibrationWordBytes == 2 || layout.calibrationWordBytes == 4);
 }
-}  // namespace flash_layout_detail
+}  // namespace FlashLayoutChecks
 
-static_assert(flash_layout_detail::fieldsFit(kFlashLayouts[0]));
-static_assert(flash_layout_detail::fieldsFit(kFlashLayouts[1]));
-static_assert(flash_layout_detail::fieldsFit(kFlashLayouts[2]));
-static_assert(flash_layout_detail::groupsWhole(kFlashLayouts[0]));
-static_assert(flash_layout_detail::groupsWhole(kFlashLayouts[1]));
-static_assert(flash_layout_detail::groupsWhole(kFlashLayouts[2]));
+static_assert(FlashLayoutChecks::fieldsFit(kFlashLayouts[0]));
+static_assert(FlashLayoutChecks::fieldsFit(kFlashLayouts[1]));
+static_assert(FlashLayoutChecks::fieldsFit(kFlashLayouts[2]));
+static_assert(FlashLayoutChecks::groupsWhole(kFlashLayouts[0]));
+static_assert(FlashLayoutChecks::groupsWhole(kFlashLayouts[1]));
+static_assert(FlashLayoutChecks::groupsWhole(kFlashLayouts[2]));
 static_assert(kFlashLayouts[0].scale == 32768.0 && kFlashLayouts[0].calibrationWordBytes == 2);
 static_assert(kFlashLayouts[2].size == kFlashImageCapacity);
 
