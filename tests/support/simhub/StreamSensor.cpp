@@ -14,7 +14,7 @@ constexpr std::uint16_t kIdentityWord = 0x0110;
 constexpr std::size_t kMeasurementWords = 14;  // after the counter
 constexpr std::uint16_t kStatusEvery = 10;     // data frames per status frame
 
-const StreamSensor& Sensor(const Personality& kind) { return static_cast<const StreamSensor&>(kind); }
+StreamSensor& Sensor(Personality& kind) { return static_cast<StreamSensor&>(kind); }
 
 Bytes Text(const std::string& text) {
   Bytes bytes(text.begin(), text.end());
@@ -23,40 +23,38 @@ Bytes Text(const std::string& text) {
   return bytes;
 }
 
-Bytes StatusData(const StreamSensor& sensor, const HubState& state) {
+}  // namespace
+
+Bytes StreamSensor::StatusData(const HubState& state) const {
   Bytes data;
   for (const std::uint16_t word : {static_cast<std::uint16_t>(state.autoTransmit ? 0xFFFF : 0), std::uint16_t{0},
-                                   sensor.period, std::uint16_t{0}, state.formatCode, std::uint16_t{0},
-                                   std::uint16_t{0}})
+                                   period_, std::uint16_t{0}, state.formatCode, std::uint16_t{0}, std::uint16_t{0}})
     AppendWord(data, word);
   return data;
 }
 
-void Identify(const Personality& kind, HubState& state, const Request& request, Replies& replies) {
-  if (Sensor(kind).oemConfigured) replies.push_back(Frame(kIdentityWord, Text(StreamSensor::kOemMcuIdentity)));
+void StreamSensor::Identify(Personality& kind, HubState& state, const Request&, Replies& replies) {
+  if (Sensor(kind).oemConfigured_) replies.push_back(Frame(kIdentityWord, Text(kOemMcuIdentity)));
   replies.push_back(Frame(kIdentityWord, Text(state.identity)));
-  (void)request;
 }
 
-void Status(const Personality& kind, HubState& state, const Request& request, Replies& replies) {
-  Reply(replies, request, StatusData(Sensor(kind), state));
+void StreamSensor::Status(Personality& kind, HubState& state, const Request& request, Replies& replies) {
+  Reply(replies, request, Sensor(kind).StatusData(state));
 }
 
-void DataMode(const Personality&, HubState& state, const Request& request, Replies&) {
+void StreamSensor::DataMode(Personality&, HubState& state, const Request& request, Replies&) {
   if (request.data.size() < 2) return;
   const std::uint16_t mode = ReadWord(request.data, 0);
   if (mode >= 1000 && mode <= 1004) state.formatCode = mode;
 }
 
-void Period(const Personality& kind, HubState&, const Request& request, Replies&) {
-  if (request.data.size() >= 2) Sensor(kind).period = ReadWord(request.data, 0);
+void StreamSensor::Period(Personality& kind, HubState&, const Request& request, Replies&) {
+  if (request.data.size() >= 2) Sensor(kind).period_ = ReadWord(request.data, 0);
 }
 
-void OemConfiguration(const Personality& kind, HubState&, const Request&, Replies&) {
-  Sensor(kind).oemConfigured = true;
+void StreamSensor::OemConfiguration(Personality& kind, HubState&, const Request&, Replies&) {
+  Sensor(kind).oemConfigured_ = true;
 }
-
-}  // namespace
 
 const std::vector<CommandRow>& StreamSensor::Commands() const {
   static const std::vector<CommandRow> rows{
@@ -67,7 +65,7 @@ const std::vector<CommandRow>& StreamSensor::Commands() const {
   return rows;
 }
 
-Bytes StreamSensor::DataFrame(HubState& state) const {
+Bytes StreamSensor::DataFrame(HubState& state) {
   DataFrameContent content;
   content.counter = state.counter++;
   for (const std::uint16_t word : {0x4000, 0, 0, 0}) AppendWord(content.blocks, word);
@@ -81,7 +79,7 @@ Bytes StreamSensor::DataFrame(HubState& state) const {
   data.insert(data.end(), content.blocks.begin(), content.blocks.end());
   Bytes frames = Frame(kMeasurementWord, data);
   if ((content.counter + 1) % kStatusEvery == 0) {
-    const Bytes status = Frame(kStatusWord, StatusData(*this, state));
+    const Bytes status = Frame(kStatusWord, StatusData(state));
     frames.insert(frames.end(), status.begin(), status.end());
   }
   return frames;

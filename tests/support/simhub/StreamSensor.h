@@ -28,11 +28,19 @@ class StreamSensor : public Personality {
   static constexpr const char* kOemMcuIdentity = "mCU simulated OEM adapter V1.04";
 
   const std::vector<CommandRow>& Commands() const override;
-  Bytes DataFrame(HubState& state) const override;
+  Bytes DataFrame(HubState& state) override;
+
+ private:
+  static void Identify(Personality& kind, HubState& state, const Request& request, Replies& replies);
+  static void Status(Personality& kind, HubState& state, const Request& request, Replies& replies);
+  static void DataMode(Personality& kind, HubState& state, const Request& request, Replies& replies);
+  static void Period(Personality& kind, HubState& state, const Request& request, Replies& replies);
+  static void OemConfiguration(Personality& kind, HubState& state, const Request& request, Replies& replies);
+  Bytes StatusData(const HubState& state) const;
 
   // The sensor's own settings, changed by requests on the hub's serving thread.
-  mutable bool oemConfigured = false;
-  mutable std::uint16_t period = 16665;  // status word 2: 1e6 / (period + 1) Hz
+  bool oemConfigured_ = false;
+  std::uint16_t period_ = 16665;  // status word 2: 1e6 / (period + 1) Hz
 };
 
 std::unique_ptr<Personality> MakeStreamSensor();
