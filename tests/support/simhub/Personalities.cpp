@@ -7,6 +7,7 @@
 #include "simhub/DongleHub.h"
 #include "simhub/StreamingHubs.h"
 #include "simhub/Personality.h"
+#include "simhub/StreamSensor.h"
 
 namespace SimHub {
 
@@ -17,6 +18,7 @@ const std::vector<KindRow>& Kinds() {
       {HubKind::Dongle, "dongle", "QN DKv6 simulated dongle sensor V3.01 Mar 12 2019", MakeDongleHub},
       {HubKind::Stream, "stream", "DKv7m2 simulated stream hub", MakeStreamHub},
       {HubKind::QnSdk, "sdk", "QNSDK simulated hub", MakeQnSdkHub},
+      {HubKind::StreamSensor, "stream-sensor", "QN DKv6 simulated sensor Jun 12 2019", MakeStreamSensor},
   };
   return rows;
 }

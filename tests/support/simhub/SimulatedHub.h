@@ -97,7 +97,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A new kind of hub is one personality class plus one row in the kind table
 // (Personalities.cpp).
-enum class HubKind { BsMain, UsbCu, Dongle, Stream, QnSdk };
+enum class HubKind { BsMain, UsbCu, Dongle, Stream, QnSdk, StreamSensor };
 
 // Misbehaviour applied to the next frames the hub sends.
 enum class Fault {

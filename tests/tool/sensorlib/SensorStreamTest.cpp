@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScratchDirectory.h"
+#include "SensorStream.h"
+#include "simhub/SimulatedHub.h"
+#include "simhub/StreamSensor.h"
+
+namespace {
+
+using namespace Lumeth::Core::SensorLibrary;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kComPort = 6;
+constexpr std::uint32_t kSerial = 0x12345678;
+const std::string kDkv6 = "QN DKv6 inertial sensor Jun 12 2019";
+const std::string kDkv4 = "QN DKv4 inertial sensor Sep 20 2017";
+
+SimHub::Bytes image(std::size_t size) {
+  SimHub::Bytes bytes(size, 0);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 5 + 3);
+  for (int k = 0; k < 4; ++k) bytes[8 + k] = static_cast<std::uint8_t>(kSerial >> (8 * k));
+  return bytes;
+}
+
+std::vector<std::uint16_t> requestWords(const SimHub::SimulatedHub& hub) {
+  std::vector<std::uint16_t> words;
+  for (const auto& frame : hub.RequestsReceived()) words.push_back(static_cast<std::uint16_t>(frame[4] | frame[5] << 8));
+  return words;
+}
+
+// A simulated sensor on COM port 6 and a sensor stream for it.
+class StreamEndToEnd : public ::testing::Test {
+ protected:
+  StreamEndToEnd() {
+    setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+    stream.informationCallback = [this](const QuenlithSensorInformation& information) {
+      std::lock_guard<std::mutex> lock(mutex);
+      informations.push_back(information);
+    };
+    stream.statusCallback = [this](const QuenlithSensorStatus& status) {
+      std::lock_guard<std::mutex> lock(mutex);
+      statuses.push_back(status);
+    };
+  }
+  ~StreamEndToEnd() override {
+    stream.stop();
+    if (hub) hub->Stop();
+    unsetenv("QUENLITH_TTY_DIR");
+  }
+
+  void startSensor(const std::string& identity, SimHub::Bytes flash, double rateHz = 200) {
+    SimHub::HubOptions options;
+    options.kind = SimHub::HubKind::StreamSensor;
+    options.identity = identity;
+    options.frameRateHz = rateHz;
+    options.sensors = {SimHub::SimSensor{"", std::move(flash), {}}};
+    hub = std::make_unique<SimHub::SimulatedHub>(options);
+    hub->AttachPty(scratch.Path(), kComPort);
+  }
+  std::string portName() const { return "\\\\.\\COM" + std::to_string(kComPort); }
+
+  std::size_t informationCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return informations.size();
+  }
+  // Polls on this thread until the condition holds; gives up after a generous bound.
+  bool pollUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto end = Clock::now() + limit;
+    while (!condition()) {
+      if (Clock::now() > end) return false;
+      stream.poll();
+    }
+    return true;
+  }
+  void pollFor(std::chrono::milliseconds duration) {
+    const auto end = Clock::now() + duration;
+    while (Clock::now() < end) stream.poll();
+  }
+
+  ScratchDirectory scratch;
+  std::unique_ptr<SimHub::SimulatedHub> hub;
+  SensorStream stream;
+  std::mutex mutex;
+  std::vector<QuenlithSensorInformation> informations;
+  std::vector<QuenlithSensorStatus> statuses;
+};
+
+TEST_F(StreamEndToEnd, PlainAdapterDeliversInformationOnceThenStreams) {
+  startSensor(kDkv6, image(2048));
+  stream.start(portName(), false);
+
+  // As the gyro calibration does it: one worker polls, this thread takes records.
+  std::atomic<bool> running{true};
+  std::vector<std::string> pollErrors;
+  std::thread worker([&] {
+    while (running) {
+      try {
+        stream.poll();
+      } catch (const std::exception& error) {
+        pollErrors.push_back(error.what());
+      }
+    }
+  });
+  std::vector<QuenlithSensorData> records;
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (records.size() < 25 && Clock::now() < end) {
+    const QuenlithSensorData record = stream.nextData();
+    if (record.counter != 0 && (records.empty() || record.counter != records.back().counter)) records.push_back(record);
+  }
+  running = false;
+  worker.join();
+  EXPECT_TRUE(pollErrors.empty()) << pollErrors.front();
+
+  ASSERT_EQ(informationCount(), 1u);
+  const auto& information = informations[0];
+  EXPECT_EQ(information.firmware, kDkv6);
+  EXPECT_FALSE(information.mcuIdentity);
+  EXPECT_EQ(information.fields.type, "DKv6");
+  EXPECT_EQ(information.fields.serial, kSerial);
+
+  ASSERT_EQ(records.size(), 25u);
+  for (std::size_t k = 1; k < records.size(); ++k) EXPECT_GT(records[k].counter, records[k - 1].counter);
+  for (const auto& record : records) {
+    const auto gyroX = static_cast<std::int16_t>(SimHub::SyntheticWord(record.counter, 0, 6));
+    EXPECT_EQ(record.gyro.x(), gyroX / 1024.0) << record.counter;
+    EXPECT_EQ(record.quaternion.coeffs(), Eigen::Vector4d(0, 0, 0, 1));
+    EXPECT_EQ(record.temperature, 25.0);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_TRUE(statuses.back().streaming);
+    EXPECT_EQ(statuses.back().periodValue, 16665u);
+  }
+
+  // A sensor that checks checksums took the stream-off frame.
+  EXPECT_EQ(requestWords(*hub), (std::vector<std::uint16_t>{0x0400, 0x0401, 0x0402, 0x0100, 0x0500, 0x0400}));
+  EXPECT_EQ(hub->RequestsReceived().front()[6], 0x00);
+  EXPECT_EQ(hub->RequestsReceived().back()[6], 0xFF);
+}
+
+TEST_F(StreamEndToEnd, OemAdapterAddsItsMcuIdentity) {
+  startSensor(kDkv6, image(2048));
+  stream.start(portName(), true);
+  ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; }));
+  EXPECT_EQ(informations[0].mcuIdentity, std::string(SimHub::StreamSensor::kOemMcuIdentity));
+  EXPECT_EQ(informations[0].firmware, kDkv6);
+  ASSERT_TRUE(hub->WaitForRequest(0x0400, std::chrono::seconds(5)));
+  EXPECT_EQ(requestWords(*hub),
+            (std::vector<std::uint16_t>{0x0400, 0x0404, 0x0100, 0x0800, 0x0100, 0x0800, 0x0500, 0x0400}));
+}
+
+TEST_F(StreamEndToEnd, OlderGenerationGetsItsInformationButNoStream) {
+  startSensor(kDkv4, image(512));
+  testing::internal::CaptureStdout();
+  stream.start(portName(), false);
+  const bool delivered = pollUntil([&] { return informationCount() == 1; });
+  pollFor(std::chrono::milliseconds(300));
+  const std::string output = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(delivered);
+  EXPECT_EQ(informations[0].fields.type, "DKv4");
+  EXPECT_EQ(informations[0].fields.serial, kSerial);
+  EXPECT_NE(output.find("data streaming is not supported for this device\n"), std::string::npos);
+  EXPECT_FALSE(hub->Streaming());
+  const QuenlithSensorData record = stream.nextData();
+  EXPECT_EQ(record.counter, 0);
+  EXPECT_EQ(record.quaternion.coeffs(), Eigen::Vector4d(0, 0, 0, 1));
+}
+
+TEST_F(StreamEndToEnd, QueueKeepsTheFiftyNewestRecords) {
+  startSensor(kDkv6, image(2048), 1000);
+  stream.start(portName(), false);
+  ASSERT_TRUE(pollUntil([&] { return hub->DataFramesSent() >= 80; }));
+  hub->InjectFault(SimHub::Fault::StopAnswering);  // streaming ends here
+  pollFor(std::chrono::milliseconds(1000));         // take in what is on its way
+  const auto lastCounter = static_cast<std::uint16_t>(hub->DataFramesSent() - 1);
+
+  std::vector<std::uint16_t> counters;
+  for (int k = 0; k < 51; ++k) counters.push_back(stream.nextData().counter);
+  EXPECT_EQ(counters.front(), lastCounter - 49);
+  for (int k = 1; k < 50; ++k) EXPECT_EQ(counters[k], counters[k - 1] + 1) << k;
+  EXPECT_EQ(counters[50], counters[49]) << "an empty queue gives the last record again";
+}
+
+TEST_F(StreamEndToEnd, StartAfterStopRepeatsTheExchange) {
+  startSensor(kDkv6, image(2048));
+  stream.start(portName(), false);
+  ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; }));
+  stream.stop();
+  stream.start(portName(), false);
+  ASSERT_TRUE(pollUntil([&] { return informationCount() == 2; }));
+  EXPECT_EQ(informations[1].firmware, kDkv6);
+}
+
+TEST_F(StreamEndToEnd, FirmwareWithoutAFlashLayoutIsNeverReady) {
+  startSensor("QN DKv3 inertial sensor Jan 4 2016", image(512));
+  stream.start(portName(), false);
+  std::string failure;
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (failure.empty() && Clock::now() < end) {
+    try {
+      stream.poll();
+    } catch (const std::runtime_error& error) {
+      failure = error.what();
+    }
+  }
+  EXPECT_EQ(failure, "can't find a matching flash memory layout");
+  EXPECT_EQ(informationCount(), 0u);
+  EXPECT_FALSE(hub->Streaming());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IdentityClassification, McuBeforeGenerationAndCaseMatters) {
+  using Lumeth::Core::SensorLibrary::IdentityClass;
+  const struct {
+    const char* text;
+    IdentityClass::Kind kind;
+    int generation;
+  } cases[] = {
+      {"QN DKv6 inertial sensor Jun 12 2019", IdentityClass::kSensor, 6},
+      {"mCU bridge for DKv5 Feb 2 2018", IdentityClass::kMcu, -1},
+      {"OEM-mCU", IdentityClass::kMcu, -1},
+      {"DKv12 then DKv4", IdentityClass::kSensor, 1},
+      {"DKv Jan 1 2020", IdentityClass::kNone, -1},
+      {"dkv5 mcu", IdentityClass::kNone, -1},
+      {"", IdentityClass::kNone, -1},
+  };
+  for (const auto& c : cases) {
+    const IdentityClass found = Lumeth::Core::SensorLibrary::classifyIdentity(c.text);
+    EXPECT_EQ(found.kind, c.kind) << c.text;
+    EXPECT_EQ(found.generation, c.generation) << c.text;
+  }
+}
+
+}  // namespace

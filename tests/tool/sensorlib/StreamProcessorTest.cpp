@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PseudoTerminal.h"
+#include "ScratchDirectory.h"
+#include "StoredFrames.h"
+#include "StreamProcessor.h"
+#include "TestFrames.h"
+
+namespace {
+
+using namespace Lumeth::Core::SensorLibrary;
+
+std::string measurement(std::uint16_t counter) {
+  std::vector<std::uint16_t> words(15, 0);
+  words[0] = counter;
+  words[1] = 0x4000;
+  words[11] = static_cast<std::uint16_t>(counter * 3);
+  return TestFrames::wordFrame(0x0213, words);
+}
+
+// No AA 55 pair anywhere, nor with the AA of a frame that follows.
+const std::string kGarbage("\x55\xAA\x00\xAA\x01\x02\x03\x55\x04\xAA\x00", 11);
+
+// A started processor reading COM port 4, a pseudo-terminal the test writes to.
+class Parsing : public ::testing::Test {
+ protected:
+  Parsing() : line(scratch.Path(), 4) {
+    setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+    processor.sensorDataCallback = [this](const QuenlithSensorData& d) { data.push_back(d); };
+    processor.flashBlockCallback = [this](const std::string& block) { blocks.push_back(block); };
+    processor.invalidHeaderCallback = [this](std::uint32_t, std::uint16_t expected) {
+      EXPECT_EQ(expected, 0x55AA);
+      ++invalidHeaders;
+    };
+    processor.start(line.portName());
+  }
+  ~Parsing() override {
+    processor.closeConnection();
+    unsetenv("QUENLITH_TTY_DIR");
+  }
+
+  // Advances until the condition holds; gives up after a generous bound.
+  bool advanceUntil(const std::function<bool()>& condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > limit) return false;
+      processor.advance();
+    }
+    return true;
+  }
+
+  ScratchDirectory scratch;
+  PseudoTerminal line;
+  StreamProcessor processor;
+  std::vector<QuenlithSensorData> data;
+  std::vector<std::string> blocks;
+  int invalidHeaders = 0;
+};
+
+TEST_F(Parsing, FrameAfterGarbageIsFoundWhereverTheReadsSplitIt) {
+  // Reads take ten bytes at a time, so g garbage bytes put the read boundaries
+  // at every position of the frame in turn, header included.
+  for (std::uint16_t g = 0; g <= 10; ++g) {
+    const int invalidBefore = invalidHeaders;
+    line.write(kGarbage.substr(0, g) + measurement(g));
+    ASSERT_TRUE(advanceUntil([&] { return data.size() == g + 1u; })) << "garbage " << g;
+    EXPECT_EQ(data.back().counter, g);
+    EXPECT_EQ(data.back().gyro.x(), g * 3 / 1024.0);
+    EXPECT_EQ(invalidHeaders - invalidBefore, g) << "one invalid header per garbage byte";
+  }
+}
+
+TEST_F(Parsing, FrameSplitAcrossSeparateArrivals) {
+  const std::string frame = measurement(9);
+  for (const std::size_t split : {1u, 3u, 4u, 5u, 20u, 37u}) {
+    data.clear();
+    line.write(frame.substr(0, split));
+    // Take the first part in and wait for more.
+    const int waiting = split < 4 ? StreamProcessor::kReadSerialData : StreamProcessor::kReadMoreSerialData;
+    ASSERT_TRUE(advanceUntil([&] { return processor.currentState() == waiting; })) << split;
+    processor.advance();  // one read that finds nothing more
+    EXPECT_TRUE(data.empty());
+    line.write(frame.substr(split));
+    ASSERT_TRUE(advanceUntil([&] { return data.size() == 1; })) << split;
+    EXPECT_EQ(data[0].counter, 9);
+  }
+}
+
+TEST_F(Parsing, DamagedFramesAreSkipped) {
+  const std::string tooLong("\xAA\x55\x11\x08", 4);  // length 2065
+  const std::string tooShort("\xAA\x55\x07\x00", 4);
+  line.write(TestFrames::frame(0x0213, TestFrames::words(std::vector<std::uint16_t>(15, 1)), 1) + tooLong +
+             tooShort + measurement(5) + measurement(6));
+  ASSERT_TRUE(advanceUntil([&] { return data.size() == 2; }));
+  EXPECT_EQ(data[0].counter, 5);
+  EXPECT_EQ(data[1].counter, 6);
+}
+
+TEST_F(Parsing, LargestFrameArrivesWithTrafficBehindIt) {
+  std::string payload(kMaximumFrameLength - 8, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 13 + 1);
+  const std::string flash = TestFrames::frame(0x0510, payload);
+  ASSERT_EQ(flash.size(), kMaximumFrameLength);
+  std::string traffic;
+  for (std::uint16_t counter = 1; counter <= 30; ++counter) traffic += measurement(counter);
+  line.write(flash + traffic);
+  ASSERT_TRUE(advanceUntil([&] { return data.size() == 30; }));
+  ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(blocks[0], payload);
+  for (std::uint16_t k = 0; k < 30; ++k) EXPECT_EQ(data[k].counter, k + 1);
+}
+
+TEST_F(Parsing, ThrowingEntryActionRestartsTheMachine) {
+  bool thrown = false;
+  processor.invalidHeaderCallback = [&](std::uint32_t, std::uint16_t) {
+    if (!thrown) {
+      thrown = true;
+      throw std::runtime_error("invalid header handler failed");
+    }
+  };
+  testing::internal::CaptureStdout();
+  line.write(kGarbage.substr(0, 1) + measurement(3));
+  const bool parsed = advanceUntil([&] { return data.size() == 1; });
+  const std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(thrown);
+  ASSERT_TRUE(parsed) << "parsing must go on after the failed entry action";
+  EXPECT_EQ(data[0].counter, 3);
+  EXPECT_NE(output.find("ERROR: invalid header handler failed\n"), std::string::npos) << output;
+}
+
+TEST_F(Parsing, WithoutTrafficEachAdvanceWaitsInTheReadingState) {
+  EXPECT_EQ(processor.currentState(), StreamProcessor::kReadSerialData);
+  processor.advance();
+  processor.advance();
+  EXPECT_EQ(processor.currentState(), StreamProcessor::kReadSerialData);
+}
+
+TEST_F(Parsing, OnlyOneThreadMayAdvance) {
+  processor.advance();
+  std::string message;
+  std::thread other([&] {
+    try {
+      processor.advance();
+    } catch (const std::runtime_error& error) {
+      message = error.what();
+    }
+  });
+  other.join();
+  EXPECT_EQ(message, "trying to advance the stream processor from multiple threads");
+}
+
+TEST_F(Parsing, SendsStoredFramesAsTheyStand) {
+  processor.sendCommand(Frames::kStreamOff.text());
+  EXPECT_EQ(line.read(Frames::kStreamOff.size), Frames::kStreamOff.text());
+}
+
+TEST_F(Parsing, ClosingDropsBufferedBytesAndStartOpensAgain) {
+  const std::string frame = measurement(1);
+  line.write(frame.substr(0, 15));
+  ASSERT_TRUE(advanceUntil([&] { return processor.currentState() == StreamProcessor::kReadMoreSerialData; }));
+  processor.closeConnection();
+  processor.advance();  // no trigger left: nothing happens
+  processor.start(line.portName());
+  line.write(measurement(2));
+  ASSERT_TRUE(advanceUntil([&] { return data.size() == 1; }));
+  EXPECT_EQ(data[0].counter, 2);
+}
+
+TEST(StreamProcessorIdle, IgnoresAdvanceAndSendBeforeStart) {
+  StreamProcessor processor;
+  EXPECT_NO_THROW(processor.advance());
+  EXPECT_EQ(processor.currentState(), -1);
+  testing::internal::CaptureStdout();
+  processor.sendCommand(Frames::kIdentify.text());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "WARNING: trying to send a command to the device without a valid serial connection. Make the stream "
+            "processor was initialized correctly before calling this method\n");
+}
+
+TEST(StreamProcessorIdle, StartOnAMissingPortFails) {
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  StreamProcessor processor;
+  try {
+    processor.start("\\\\.\\COM5");
+    ADD_FAILURE() << "started on a missing port";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("can't open serial connection - open", 0), 0u) << error.what();
+  }
+  unsetenv("QUENLITH_TTY_DIR");
+}
+
+}  // namespace
