@@ -32,6 +32,14 @@ bool IsParameterText(const char* parameters) {
   return reinterpret_cast<std::uintptr_t>(parameters) >= 0x1000;
 }
 
+// Stops every set on the calling thread before letting go of it. A stream
+// thread with a frame in hand holds its set too, and must not be left to end
+// it after the host believes it closed.
+void Release(CLibraryContext::DeviceSets& sets) {
+  for (const auto& set : sets) set->Stop();
+  sets.clear();
+}
+
 }  // namespace
 
 CLibraryContext::CLibraryContext() : core_(boost::log::core::get()) {
@@ -59,6 +67,12 @@ CLibraryContext::~CLibraryContext() {
   core_->reset_filter();
   for (const auto& attribute : addedAttributes_) core_->remove_global_attribute(attribute);
   configuration_.clear();
+  for (auto& [handle, sets] : handles_) {
+    try {
+      Release(sets);
+    } catch (...) {
+    }
+  }
   handles_.clear();
 }
 
@@ -102,6 +116,16 @@ int CLibraryContext::CreateDevice(int workset, const char* iniFile, const char* 
   const auto mainNode = *nodeOf(std::to_string(workset), false);
 
   DeviceSets sets{std::make_shared<CQuenlith_SDK_Lite>()};
+  // Whatever did open is closed again unless the sets reach the table.
+  struct ReleaseOnExit {
+    DeviceSets& sets;
+    ~ReleaseOnExit() {
+      try {
+        Release(sets);
+      } catch (...) {
+      }
+    }
+  } releaseOnExit{sets};
 
   std::vector<std::string> dependencies;
   const auto names = mainNode.get<std::string>("dependencies", "");
@@ -135,7 +159,7 @@ bool CLibraryContext::CloseDevice(int handle) {
   // they are being closed finds the handle already gone.
   DeviceSets sets = std::move(entry->second);
   handles_.erase(entry);
-  sets.clear();
+  Release(sets);
   return true;
 }
 

@@ -68,9 +68,12 @@ void CHub::StartStream() {
   // The thread holds its hub, so a hub released by its owner from inside a
   // callback lives until its loop has returned.
   auto self = std::static_pointer_cast<CHub>(shared_from_this());
-  stream_ = boost::thread([self, generation] {
+  stream_ = boost::thread([hub = std::move(self), generation]() mutable {
     t_streamGeneration = generation;
-    self->Run();
+    hub->Run();
+    // A hub whose owner let go while its loop ran ends here, while this
+    // thread can still log, rather than in the thread library's clean-up.
+    hub.reset();
   });
   lock.unlock();
   QLOG(debug) << "stream started";

@@ -3,7 +3,10 @@
 
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,7 +34,9 @@ class Lifecycle : public ::testing::Test {
 
   // A base-station hub streaming on COM port `com`.
   void AddHub(int com) {
-    hubs.push_back(std::make_unique<SimHub::SimulatedHub>(SimHub::HubOptions{}));
+    SimHub::HubOptions options;
+    options.sensors.resize(20);
+    hubs.push_back(std::make_unique<SimHub::SimulatedHub>(options));
     hubs.back()->AttachPty(scratch.Path(), com);
   }
 
@@ -61,6 +66,70 @@ TEST_F(Lifecycle, ClosingStreamingSetsLeavesNoThreadOrDescriptor) {
   EXPECT_EQ(Threads(), threads);
   EXPECT_EQ(Descriptors(), descriptors);
   EXPECT_FALSE(sdk.CloseDevice(first)) << "a closed handle is closed once";
+}
+
+TEST_F(Lifecycle, CloseWaitsForTheCallbackInProgress) {
+  AddHub(3);
+  SdkLibrary sdk;
+  const auto threads = Threads();
+  const int handle = sdk.CreateDevice(1, "none.ini", "device=bsmain quat;com=3");
+  ASSERT_EQ(handle, 0);
+  struct Callback {
+    std::atomic<bool> inside{false};
+    std::atomic<int> calls{0};
+  } callback;
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(
+      handle,
+      [](void*, void* user) {
+        auto& self = *static_cast<Callback*>(user);
+        self.inside = true;
+        ++self.calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        self.inside = false;
+      },
+      &callback));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!callback.inside && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(callback.inside);
+
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+  EXPECT_FALSE(callback.inside) << "CloseDevice returned while the callback ran";
+  EXPECT_EQ(Threads(), threads) << "the stream thread outlived CloseDevice";
+  const int calls = callback.calls;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(callback.calls, calls);
+}
+
+TEST_F(Lifecycle, ACallbackMayCloseItsOwnSet) {
+  AddHub(5);
+  SdkLibrary sdk;
+  const auto threads = Threads();
+  const int handle = sdk.CreateDevice(1, "none.ini", "device=bsmain quat;com=5");
+  ASSERT_EQ(handle, 0);
+  struct Closer {
+    SdkLibrary* sdk;
+    int handle;
+    std::atomic<int> calls{0};
+    std::atomic<bool> closed{false};
+  } closer{&sdk, handle};
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(
+      handle,
+      [](void*, void* user) {
+        auto& self = *static_cast<Closer*>(user);
+        ++self.calls;
+        if (!self.closed.exchange(true)) {
+          EXPECT_TRUE(self.sdk->CloseDevice(self.handle));
+        }
+      },
+      &closer));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (Threads() != threads && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(closer.closed);
+  EXPECT_EQ(Threads(), threads) << "the stream thread did not end after closing itself";
+  EXPECT_EQ(closer.calls, 1);
+  EXPECT_FALSE(sdk.CloseDevice(handle));
 }
 
 TEST_F(Lifecycle, TheSmallestFreeHandleIsGivenAgain) {
