@@ -28,12 +28,7 @@ static_assert(LookupDataFormat(kFormatCodes[1].code).dataType == DataType::kQuat
 CBsMain::CBsMain(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CBsMain::~CBsMain() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CBsMain::~CBsMain() { CloseQuietly(); }
 
 bool CBsMain::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;

@@ -87,12 +87,7 @@ bool ParseConfigWords(const std::string& text, std::vector<std::uint16_t>& words
 CCu::CCu(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CBsMain(std::move(transport), std::move(id)) {}
 
-CCu::~CCu() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CCu::~CCu() { CloseQuietly(); }
 
 int CCu::CountSlots(const Bytes& state) {
   int count = 0;

@@ -27,12 +27,7 @@ static_assert(kInsertedBytes == 6);
 CDongle::CDongle(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CDongle::~CDongle() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CDongle::~CDongle() { CloseQuietly(); }
 
 bool CDongle::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;

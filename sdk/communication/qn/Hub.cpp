@@ -219,6 +219,13 @@ bool CHub::Open(const boost::property_tree::ptree& parameters) {
   return true;
 }
 
+void CHub::CloseQuietly() noexcept {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
 void CHub::Close() {
   StopStream();
   SetPower(false);

@@ -67,6 +67,10 @@ class CHub : public Device::CHub {
   bool GetNeedReset() const { return needReset_; }
 
  protected:
+  // For the kinds' destructors, which must close the hub themselves (the base
+  // destructor can no longer reach a kind's overrides) and must not throw.
+  void CloseQuietly() noexcept;
+
   // The on/off commands of the hub kinds that use the plain auto-transmit and
   // power words: logged, framed, sent as often as the command's row says, no
   // reply awaited.

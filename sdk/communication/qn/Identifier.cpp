@@ -9,12 +9,7 @@ namespace Communication::Device::QN {
 CIdentifier::CIdentifier(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CIdentifier::~CIdentifier() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CIdentifier::~CIdentifier() { CloseQuietly(); }
 
 bool CIdentifier::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;
