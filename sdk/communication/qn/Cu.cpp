@@ -281,16 +281,6 @@ std::shared_ptr<CSensor> CCu::SensorAt(int busAddress) {
   return nullptr;
 }
 
-std::string CCu::GetSensorId(int busAddress) {
-  const auto sensor = SensorAt(busAddress);
-  return sensor ? sensor->GetId() : std::string();
-}
-
-Bytes CCu::GetSensorFlash(int busAddress) {
-  const auto sensor = SensorAt(busAddress);
-  return sensor ? sensor->GetFlash() : Bytes{};
-}
-
 bool CCu::SetSensorFlash(int busAddress, const Bytes& image) {
   const auto sensor = SensorAt(busAddress);
   if (!sensor || !FlashWrite::Writable(image)) return false;

@@ -168,25 +168,15 @@ void CDongle::Run() {
   }
 }
 
-std::shared_ptr<CSensor> CDongle::Sensor(int busAddress) {
+std::shared_ptr<CSensor> CDongle::SensorAt(int busAddress) {
   if (busAddress == kBusAddress && !sensors_.empty())
     if (auto sensor = std::dynamic_pointer_cast<CSensor>(sensors_.front())) return sensor;
   QLOG(error) << "sensor " << busAddress << " not found";
   return nullptr;
 }
 
-std::string CDongle::GetSensorId(int busAddress) {
-  const auto sensor = Sensor(busAddress);
-  return sensor ? sensor->GetId() : std::string();
-}
-
-Bytes CDongle::GetSensorFlash(int busAddress) {
-  const auto sensor = Sensor(busAddress);
-  return sensor ? sensor->GetFlash() : Bytes{};
-}
-
 bool CDongle::SetSensorFlash(int busAddress, const Bytes& image) {
-  const auto sensor = Sensor(busAddress);
+  const auto sensor = SensorAt(busAddress);
   if (!sensor) return false;
   if (sensor->GetFlash().empty()) {
     QLOG(error) << "flash has zero size";

@@ -282,9 +282,17 @@ void CHub::SwitchPower(bool on) {
   SendSwitch(Command::kPower, on);
 }
 
-std::string CHub::GetSensorId(int) { return {}; }
+std::shared_ptr<CSensor> CHub::SensorAt(int) { return nullptr; }
 
-Bytes CHub::GetSensorFlash(int) { return {}; }
+std::string CHub::GetSensorId(int busAddress) {
+  const auto sensor = SensorAt(busAddress);
+  return sensor ? sensor->GetId() : std::string();
+}
+
+Bytes CHub::GetSensorFlash(int busAddress) {
+  const auto sensor = SensorAt(busAddress);
+  return sensor ? sensor->GetFlash() : Bytes{};
+}
 
 bool CHub::SetSensorFlash(int, const Bytes&) { return false; }
 

@@ -54,8 +54,9 @@ class CHub : public Device::CHub {
   virtual int RequestRetry(const std::uint8_t* request, int count, std::uint8_t* reply, int capacity, bool wake,
                            bool framed);
 
-  // Identity and flash image of the sensor that answers to a bus address; the
-  // kinds that map bus addresses override these.
+  // Identity and flash image of the sensor that answers to a bus address:
+  // empty where SensorAt finds none. The kinds that can write a sensor's flash
+  // override SetSensorFlash.
   virtual std::string GetSensorId(int busAddress);
   virtual Bytes GetSensorFlash(int busAddress);
   virtual bool SetSensorFlash(int busAddress, const Bytes& image);
@@ -67,6 +68,10 @@ class CHub : public Device::CHub {
   bool GetNeedReset() const { return needReset_; }
 
  protected:
+  // The sensor that answers to a bus address, or null; the kinds that map bus
+  // addresses override this.
+  virtual std::shared_ptr<CSensor> SensorAt(int busAddress);
+
   // For the kinds' destructors, which must close the hub themselves (the base
   // destructor can no longer reach a kind's overrides) and must not throw.
   void CloseQuietly() noexcept;
