@@ -64,20 +64,13 @@ bool CBsMain::Configure(const boost::property_tree::ptree& parameters) {
 }
 
 bool CBsMain::GetHubId() {
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes identify = Frame::Request(Frame::CommandWord(Frame::Command::kIdentify));
-  int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(),
-                       static_cast<int>(reply.size()), false, true);
-  if (length == 0) {
-    QLOG(error) << "get hub id failed";
-    return false;
-  }
-  SetId(Frame::Text(reply.data(), static_cast<std::size_t>(length)));
+  if (!RequestHubId()) return false;
   QLOG(info) << "found \"" << GetId() << "\" hub";
 
+  std::array<std::uint8_t, kFrameCapacity> reply;
   const Bytes getState = Frame::Request(Frame::CommandWord(Frame::Command::kGetState));
-  length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(), static_cast<int>(reply.size()),
-                   false, true);
+  const int length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(),
+                             static_cast<int>(reply.size()), false, true);
   if (length == 0) {
     QLOG(error) << "get hub state failed";
     return false;

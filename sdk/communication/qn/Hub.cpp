@@ -219,6 +219,19 @@ bool CHub::Open(const boost::property_tree::ptree& parameters) {
   return true;
 }
 
+bool CHub::RequestHubId() {
+  std::array<std::uint8_t, kFrameCapacity> reply;
+  const Bytes identify = Frame::Request(Frame::CommandWord(Frame::Command::kIdentify));
+  const int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(),
+                             static_cast<int>(reply.size()), false, true);
+  if (length == 0) {
+    QLOG(error) << "get hub id failed";
+    return false;
+  }
+  SetId(Frame::Text(reply.data(), static_cast<std::size_t>(length)));
+  return true;
+}
+
 void CHub::CloseQuietly() noexcept {
   try {
     Close();

@@ -72,6 +72,10 @@ class CHub : public Device::CHub {
   // addresses override this.
   virtual std::shared_ptr<CSensor> SensorAt(int busAddress);
 
+  // Asks the hub for its identity, which becomes this hub's id; false (logged)
+  // when no reply comes.
+  bool RequestHubId();
+
   // For the kinds' destructors, which must close the hub themselves (the base
   // destructor can no longer reach a kind's overrides) and must not throw.
   void CloseQuietly() noexcept;
