@@ -67,10 +67,8 @@ bool CBsMain::GetHubId() {
   if (!RequestHubId()) return false;
   QLOG(info) << "found \"" << GetId() << "\" hub";
 
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes getState = Frame::Request(Frame::CommandWord(Frame::Command::kGetState));
-  const int length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(),
-                             static_cast<int>(reply.size()), false, true);
+  Reply reply;
+  const int length = RequestCommand(Frame::Command::kGetState, reply);
   if (length == 0) {
     QLOG(error) << "get hub state failed";
     return false;

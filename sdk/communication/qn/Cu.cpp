@@ -146,10 +146,8 @@ void CCu::OnFrame(HubFrame& frame) {
 
 bool CCu::GetHubId() {
   if (!CBsMain::GetHubId()) return false;
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes readFlash = Frame::Request(Frame::CommandWord(Command::kReadFlash));
-  const int length = Request(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                             static_cast<int>(reply.size()), false, true);
+  Reply reply;
+  const int length = RequestCommand(Command::kReadFlash, reply);
   if (length == 0) {
     QLOG(error) << "get hub flash failed";
     return false;

@@ -66,27 +66,21 @@ void CDongle::ApplyFormatAndPeriod() {
 
 void CDongle::FindSensor() {
   sensors_.clear();
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes identify = Frame::Request(Frame::CommandWord(Command::kIdentify));
-  int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(), static_cast<int>(reply.size()),
-                       false, true);
+  Reply reply;
+  int length = RequestCommand(Command::kIdentify, reply);
   if (length == 0) return;
   const std::string identity = Frame::Text(reply.data(), static_cast<std::size_t>(length));
   QLOG(info) << "found \"" << identity << "\" sensor";
 
   Bytes state;
-  const Bytes getState = Frame::Request(Frame::CommandWord(Command::kGetState));
-  length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(), static_cast<int>(reply.size()),
-                   false, true);
+  length = RequestCommand(Command::kGetState, reply);
   if (length == 0)
     QLOG(warning) << "cann't get sensor state";
   else
     state = Frame::Data(reply.data(), static_cast<std::size_t>(length));
 
   Bytes flash;
-  const Bytes readFlash = Frame::Request(Frame::CommandWord(Command::kReadFlash));
-  length = RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                        static_cast<int>(reply.size()), false, true);
+  length = RequestCommand(Command::kReadFlash, reply, true);
   if (length == 0)
     QLOG(warning) << "cann't get sensor flash";
   else
@@ -203,9 +197,7 @@ bool CDongle::WriteAndVerify(CSensor& sensor, const Bytes& image) {
   std::this_thread::sleep_for(kFlashWriteSettle);
   SetAutoTx(false);
 
-  const Bytes readFlash = Frame::Request(Frame::CommandWord(Command::kReadFlash));
-  const int length = RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                                  static_cast<int>(reply.size()), false, true);
+  const int length = RequestCommand(Command::kReadFlash, reply, true);
   if (!FlashWrite::ReadBackMatches(reply.data(), length, image)) {
     QLOG(error) << "sensor " << kBusAddress << " flash mismatch";
     return false;

@@ -219,11 +219,17 @@ bool CHub::Open(const boost::property_tree::ptree& parameters) {
   return true;
 }
 
+int CHub::RequestCommand(Frame::Command command, Reply& reply, bool retry) {
+  const Bytes request = Frame::Request(Frame::CommandWord(command));
+  const int count = static_cast<int>(request.size());
+  const int capacity = static_cast<int>(reply.size());
+  return retry ? RequestRetry(request.data(), count, reply.data(), capacity, false, true)
+               : Request(request.data(), count, reply.data(), capacity, false, true);
+}
+
 bool CHub::RequestHubId() {
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes identify = Frame::Request(Frame::CommandWord(Frame::Command::kIdentify));
-  const int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(),
-                             static_cast<int>(reply.size()), false, true);
+  Reply reply;
+  const int length = RequestCommand(Frame::Command::kIdentify, reply);
   if (length == 0) {
     QLOG(error) << "get hub id failed";
     return false;

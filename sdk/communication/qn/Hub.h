@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@ class CHub : public Device::CHub {
  public:
   // The receive buffers of requests and of the stream loop.
   static constexpr std::size_t kFrameCapacity = Frame::kMaxLength;
+  using Reply = std::array<std::uint8_t, kFrameCapacity>;
   // Longest a request waits for its reply while other frames keep coming.
   static constexpr std::chrono::milliseconds kRequestDeadline{2000};
   static constexpr int kRequestAttempts = 10;
@@ -71,6 +73,10 @@ class CHub : public Device::CHub {
   // The sensor that answers to a bus address, or null; the kinds that map bus
   // addresses override this.
   virtual std::shared_ptr<CSensor> SensorAt(int busAddress);
+
+  // Sends a command without data in a hub frame (no wake frame) and waits for
+  // the reply, through RequestRetry when `retry`; the reply's length, or 0.
+  int RequestCommand(Frame::Command command, Reply& reply, bool retry = false);
 
   // Asks the hub for its identity, which becomes this hub's id; false (logged)
   // when no reply comes.
