@@ -65,7 +65,6 @@ class CCu : public CBsMain {
   bool ShapeSlotTable(const std::string& cuConfig, Bytes& table);
   // The first sensor whose image names the bus address; null (logged) for none.
   std::shared_ptr<CSensor> SensorAt(int busAddress) override;
-  bool WriteAndVerify(CSensor& sensor, int busAddress, const Bytes& image);
 
   int slotCount_ = 0;
   Bytes hubFlash_;

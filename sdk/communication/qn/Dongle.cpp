@@ -178,33 +178,10 @@ bool CDongle::SetSensorFlash(int busAddress, const Bytes& image) {
   }
   if (!FlashWrite::Writable(image)) return false;
   StopStream();
-  const bool written = WriteAndVerify(*sensor, image);
+  const bool written = FlashWrite::WriteAndVerify(*this, *sensor, kBusAddress, image, std::nullopt, kFlashWriteSettle);
+  if (written) ApplyFormatAndPeriod();
   StartStream();
   return written;
-}
-
-bool CDongle::WriteAndVerify(CSensor& sensor, const Bytes& image) {
-  Bytes payload(2 + image.size());
-  Frame::PutWord(payload.data(), Frame::CommandWord(Command::kWriteFlash));
-  std::copy(image.begin(), image.end(), payload.begin() + 2);
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const int acknowledgement = Request(payload.data(), static_cast<int>(payload.size()), reply.data(),
-                                      static_cast<int>(reply.size()), false, true);
-  if (!FlashWrite::Acknowledged(reply.data(), acknowledgement)) {
-    QLOG(error) << "sensor " << kBusAddress << " flash write not acknowledged";
-    return false;
-  }
-  std::this_thread::sleep_for(kFlashWriteSettle);
-  SetAutoTx(false);
-
-  const int length = RequestCommand(Command::kReadFlash, reply, true);
-  if (!FlashWrite::ReadBackMatches(reply.data(), length, image)) {
-    QLOG(error) << "sensor " << kBusAddress << " flash mismatch";
-    return false;
-  }
-  sensor.SetFlash(image);
-  ApplyFormatAndPeriod();
-  return true;
 }
 
 }  // namespace Communication::Device::QN

@@ -41,7 +41,6 @@ class CDongle : public CHub {
   void FindSensor();
   // The one sensor at bus address 1; null (logged) otherwise.
   std::shared_ptr<CSensor> SensorAt(int busAddress) override;
-  bool WriteAndVerify(CSensor& sensor, const Bytes& image);
 
   bool softwareStream_ = false;
   std::uint16_t formatCode_ = 0x0200;
