@@ -10,23 +10,9 @@
 #include <string>
 
 #include "FlashLayout.h"
+#include "FuzzInput.h"
 
 namespace {
-
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-
-  template <typename T>
-  T take() {
-    T value{};
-    const std::size_t n = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
-  }
-};
 
 void require(bool condition) {
   if (!condition) std::abort();
@@ -48,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   (void)quiet;
 
-  Input input{data, size};
+  FuzzInput input{data, size};
   const FlashLayout& layout = kFlashLayouts[input.take<std::uint8_t>() % kFlashLayouts.size()];
   const double bias = input.take<double>();
   const double correction = input.take<double>();

@@ -8,27 +8,13 @@
 #include <memory>
 #include <vector>
 
+#include "FuzzInput.h"
 #include "communication/Hub.h"
 #include "communication/qn/Sensor.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
 
 namespace {
-
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-
-  template <typename T>
-  T take() {
-    T value{};
-    const std::size_t n = std::min(size, sizeof(T));
-    std::memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
-  }
-};
 
 class FuzzHub : public Communication::Device::CHub {
  public:
@@ -45,7 +31,7 @@ constexpr std::size_t kSlack = 64;  // room to shift input and output within one
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Input in{data, size};
+  FuzzInput in{data, size};
   auto hub = std::make_shared<FuzzHub>();
   const int sensors = in.take<std::uint8_t>() % 8;
   for (int i = 0; i < sensors; ++i) {

@@ -19,6 +19,7 @@
 #include "api/Factories.h"
 #include "communication/Serial.h"
 #include "communication/qn/BsMain.h"
+#include "HubFixture.h"
 #include "simhub/SimulatedHub.h"
 
 namespace {
@@ -29,8 +30,10 @@ using Communication::Device::QN::Bytes;
 using Communication::Device::QN::CBsMain;
 namespace Frame = Communication::Device::QN::Frame;
 namespace DataType = Communication::Device::QN::DataType;
+using HubTesting::FrameLog;
+using HubTesting::OnSimulator;
+using HubTesting::WaitFor;
 
-constexpr auto kLimit = 5s;  // bound of every wait for something that must happen
 constexpr int kCom = 3;
 
 boost::property_tree::ptree Parameters(const std::string& device) {
@@ -40,39 +43,6 @@ boost::property_tree::ptree Parameters(const std::string& device) {
   tree.put("transmissiontimeout", 50);
   return tree;
 }
-
-template <class Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kLimit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-// Keeps a copy of every frame the hub hands on.
-class FrameLog {
- public:
-  void operator()(void* frame) {
-    const auto* bytes = static_cast<const std::uint8_t*>(frame);
-    std::lock_guard<std::mutex> lock(mutex_);
-    frames_.emplace_back(bytes, bytes + Frame::Word(bytes + Frame::kLengthOffset));
-  }
-  std::vector<Bytes> Frames() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
-  }
-  std::size_t Count() const { return Frames().size(); }
-  bool WaitForMore(std::size_t count) const {
-    const auto start = Count();
-    return WaitFor([&] { return Count() >= start + count; });
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Bytes> frames_;
-};
 
 // Every frame handed on is whole and carries the simulator's content for its counter.
 void ExpectSoundDataFrames(const std::vector<Bytes>& frames, int blockSize) {
@@ -94,19 +64,11 @@ void ExpectSoundDataFrames(const std::vector<Bytes>& frames, int blockSize) {
   }
 }
 
-class BsMain : public ::testing::Test {
+class BsMain : public OnSimulator<CBsMain> {
  protected:
-  void SetUp() override { setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1); }
-  void TearDown() override {
-    if (hub) hub->Close();
-    hub.reset();
-    sim.reset();
-  }
-
   void StartSim(SimHub::HubOptions options = {}) {
     options.sensors.assign(20, SimHub::SimSensor{"DKv3 sensor", {}, {}});
-    sim = std::make_unique<SimHub::SimulatedHub>(std::move(options));
-    sim->AttachPty(scratch.Path(), kCom);
+    AttachSim(std::move(options), kCom);
   }
 
   bool OpenHub(const std::string& device) {
@@ -122,12 +84,7 @@ class BsMain : public ::testing::Test {
     return false;
   }
 
-  ScratchDirectory scratch;
-  LogCapture log;
-  std::unique_ptr<SimHub::SimulatedHub> sim;
   std::shared_ptr<CSerial> transport = std::make_shared<CSerial>();
-  std::shared_ptr<CBsMain> hub;
-  FrameLog frames;
 };
 
 TEST_F(BsMain, RawHubIdentifiesItselfAndStreamsItsFrames) {

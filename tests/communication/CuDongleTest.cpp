@@ -18,6 +18,7 @@
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"
 #include "communication/qn/FlashWrite.h"
+#include "HubFixture.h"
 #include "simhub/SimulatedHub.h"
 
 namespace {
@@ -32,19 +33,9 @@ namespace Frame = Communication::Device::QN::Frame;
 namespace FlashWrite = Communication::Device::QN::FlashWrite;
 namespace DataType = Communication::Device::QN::DataType;
 using QnSensor = Communication::Device::QN::CSensor;
+using HubTesting::WaitFor;
 
-constexpr auto kLimit = 5s;
 constexpr int kCom = 6;
-
-template <class Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kLimit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 // A hub state of 8 bytes and the given slot entries (period big-endian first).
 Bytes State(const std::vector<std::array<std::uint8_t, 8>>& entries, std::size_t extra = 0) {
@@ -186,38 +177,14 @@ TEST(FlashWriteRules, OnlyAnExactReadBackAndAZeroStatusConfirm) {
   EXPECT_EQ(frame, (Bytes{0xF8, 0x07, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x09}));
 }
 
-// Keeps a copy of every frame handed on.
-class FrameLog {
- public:
-  void operator()(void* frame) {
-    const auto* bytes = static_cast<const std::uint8_t*>(frame);
-    std::lock_guard<std::mutex> lock(mutex_);
-    frames_.emplace_back(bytes, bytes + Frame::Word(bytes + Frame::kLengthOffset));
-  }
-  std::vector<Bytes> Frames() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Bytes> frames_;
-};
-
 template <class Hub>
-class OnSimulator : public ::testing::Test {
+class OnSimulator : public HubTesting::OnSimulator<Hub> {
  protected:
-  void SetUp() override { setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1); }
-  void TearDown() override {
-    if (hub) hub->Close();
-    hub.reset();
-    sim.reset();
-  }
+  using Base = HubTesting::OnSimulator<Hub>;
+  using Base::hub;
+  using Base::sim;
 
-  void Start(SimHub::HubOptions options) {
-    sim.emplace(std::move(options));
-    sim->AttachPty(scratch.Path(), kCom);
-  }
+  void Start(SimHub::HubOptions options) { Base::AttachSim(std::move(options), kCom); }
 
   bool Open(const std::string& extra) {
     hub = std::make_shared<Hub>(std::make_shared<CSerial>());
@@ -250,12 +217,6 @@ class OnSimulator : public ::testing::Test {
       if (Frame::Word(request.data() + 4) == command) found = Bytes(request.begin() + 6, request.end() - 2);
     return found;
   }
-
-  ScratchDirectory scratch;
-  LogCapture log;
-  std::optional<SimHub::SimulatedHub> sim;
-  std::shared_ptr<Hub> hub;
-  FrameLog frames;
 };
 
 Bytes AddressedImage(std::uint8_t address, std::size_t size = 64) {

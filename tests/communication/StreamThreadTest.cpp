@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include "HubFixture.h"
 #include "LogCapture.h"
 #include "communication/Hub.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using HubTesting::WaitFor;
 
 class IdleHub : public Communication::Device::CHub {
  public:
@@ -36,16 +38,6 @@ class IdleHub : public Communication::Device::CHub {
   std::promise<void> stoppedItself;
   std::promise<void> restarted;
 };
-
-template <class Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 TEST(StreamThread, StartsOnceAndStopsOnce) {
   LogCapture log;

@@ -194,20 +194,21 @@ void writeFileAtomically(const std::string& path, const std::string& bytes, cons
   }
 }
 
-void writeBackupFile(int handle, std::string& image, FlashFields& fields, FlashLayout& layout) {
+std::string writeBackupFile(int handle) {
+  std::string image;
+  FlashLayout layout;
   readFlashImage(handle, image, layout);
+  FlashFields fields;
   decodeFlashFields(image, layout, fields);
   std::cout << "backing up contents of flash memory..." << std::endl;
   writeFileAtomically(makeBackupFileName(fields), image, "can't create the IMU flash memory backup");
+  return image;
 }
 
 void backupFlash() {
   const int handle = openDevice();
   const auto guard = closeDeviceOnExit(handle);
-  std::string image;
-  FlashFields fields;
-  FlashLayout layout;
-  writeBackupFile(handle, image, fields, layout);
+  writeBackupFile(handle);
 }
 
 void minimizeInitializationDelays(const std::string& key, std::string& image) {

@@ -44,9 +44,8 @@ void writeWholeFile(const std::string& path, const std::string& bytes, const std
 // Same, but the file appears under its name only once it is complete.
 void writeFileAtomically(const std::string& path, const std::string& bytes, const std::string& failure);
 
-// Reads, decodes and saves the image under its backup name; the out-arguments
-// receive the image, its fields and its layout.
-void writeBackupFile(int handle, std::string& image, FlashFields& fields, FlashLayout& layout);
+// Reads, decodes and saves the image under its backup name; returns the image.
+std::string writeBackupFile(int handle);
 // Opens the device, writes a backup and closes the device.
 void backupFlash();
 

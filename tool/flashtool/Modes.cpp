@@ -69,18 +69,24 @@ std::string readInputFile(const std::string& path) {
   return bytes;
 }
 
-// The common shape of the modes that change fields: open, check the firmware,
-// read, change, write.
+// The common shape of the modes that change fields, on a device already open:
+// check the firmware, read, change, write.
 template <typename Change>
-void changeFlash(const ModeBase& mode, const std::string& failurePrefix, Change change) {
-  const int handle = openDevice();
-  const auto guard = closeDeviceOnExit(handle);
+void changeOpenFlash(int handle, const ModeBase& mode, const std::string& failurePrefix, Change change) {
   checkLayoutVersion(handle, failurePrefix, mode.hasParameter(ParameterNames::Force));
   std::string image;
   FlashLayout layout;
   readFlashImage(handle, image, layout);
   change(std::string(layout.key), image);
   writeFlashImage(handle, image);
+}
+
+// The same with the device opened for the change alone.
+template <typename Change>
+void changeFlash(const ModeBase& mode, const std::string& failurePrefix, Change change) {
+  const int handle = openDevice();
+  const auto guard = closeDeviceOnExit(handle);
+  changeOpenFlash(handle, mode, failurePrefix, change);
 }
 
 }  // namespace
@@ -237,20 +243,17 @@ void ModeConfigureForHardwareGyroCalibration::execute() {
 }
 
 void ModeConfigureForHardwareGyroCalibration::configure(int handle) {
-  checkLayoutVersion(handle, "can't configure hardware gyro calibration", hasParameter(ParameterNames::Force));
   const int seconds = hasParameter(ParameterNames::HardwareGyroCalibrationDuration)
                           ? getParameter<int>(ParameterNames::HardwareGyroCalibrationDuration)
                           : 1;
-  std::string image;
-  FlashLayout layout;
-  readFlashImage(handle, image, layout);
-  const std::string key(layout.key);
-  minimizeInitializationDelays(key, image);
-  setHardwareGyroCalibrationDuration(taringSamples(seconds), key, image);
-  setMagnetometerGain(0.0, key, image);
-  setMagnetometerChannel(0, key, image);
-  setHardwareGyroCalibrationDisable(0, key, image);
-  writeFlashImage(handle, image);
+  changeOpenFlash(handle, *this, "can't configure hardware gyro calibration",
+                  [seconds](const std::string& key, std::string& image) {
+                    minimizeInitializationDelays(key, image);
+                    setHardwareGyroCalibrationDuration(taringSamples(seconds), key, image);
+                    setMagnetometerGain(0.0, key, image);
+                    setMagnetometerChannel(0, key, image);
+                    setHardwareGyroCalibrationDisable(0, key, image);
+                  });
 }
 
 ModeUpdateMagnetometerGain::ModeUpdateMagnetometerGain()
@@ -296,12 +299,10 @@ void ModeUpdateHardwareGyroCalibrationDisable::execute() {
 
 void ModeUpdateHardwareGyroCalibrationDisable::update(int handle) {
   const auto disable = static_cast<std::uint32_t>(getParameter<int>(ParameterNames::HardwareGyroCalibrationDisable));
-  checkLayoutVersion(handle, "can't update the hardware gyro calibration disable", hasParameter(ParameterNames::Force));
-  std::string image;
-  FlashLayout layout;
-  readFlashImage(handle, image, layout);
-  setHardwareGyroCalibrationDisable(disable, std::string(layout.key), image);
-  writeFlashImage(handle, image);
+  changeOpenFlash(handle, *this, "can't update the hardware gyro calibration disable",
+                  [disable](const std::string& key, std::string& image) {
+                    setHardwareGyroCalibrationDisable(disable, key, image);
+                  });
 }
 
 ModeUpdateHardwareGyroCalibrationDuration::ModeUpdateHardwareGyroCalibrationDuration()
@@ -326,11 +327,8 @@ void ModeUpdateLayout::execute() {
   std::cout << "opening device..." << std::endl;
   const int handle = openDevice();
   const auto guard = closeDeviceOnExit(handle);
-  std::string image;
-  FlashFields fields;
-  FlashLayout layout;
   // Nothing is changed unless the backup file stands complete.
-  writeBackupFile(handle, image, fields, layout);
+  const std::string image = writeBackupFile(handle);
   std::cout << "upgrading the flash memory layout..." << std::endl;
   std::string upgraded;
   upgradeFlashLayout(image, upgraded);
@@ -379,16 +377,11 @@ ModeUpdateGyroBias::ModeUpdateGyroBias()
 
 void ModeUpdateGyroBias::execute() {
   const std::vector<int> words = getParameter<std::vector<int>>(ParameterNames::GyroVector);
-  const int handle = openDevice();
-  const auto guard = closeDeviceOnExit(handle);
-  checkLayoutVersion(handle, "can't update the gyro bias", hasParameter(ParameterNames::Force));
-  std::string image;
-  FlashLayout layout;
-  readFlashImage(handle, image, layout);
-  if (layout.key != "DKv6") throw std::runtime_error("can only update the gyro bias of DKv6 sensors");
-  setGyroBias(words.at(0) * kGyroBiasWordScale, words.at(1) * kGyroBiasWordScale, words.at(2) * kGyroBiasWordScale,
-              std::string(layout.key), image);
-  writeFlashImage(handle, image);
+  changeFlash(*this, "can't update the gyro bias", [&words](const std::string& key, std::string& image) {
+    if (key != "DKv6") throw std::runtime_error("can only update the gyro bias of DKv6 sensors");
+    setGyroBias(words.at(0) * kGyroBiasWordScale, words.at(1) * kGyroBiasWordScale, words.at(2) * kGyroBiasWordScale,
+                key, image);
+  });
 }
 
 ModeUpdateGyroCorrection::ModeUpdateGyroCorrection()
@@ -400,14 +393,9 @@ ModeUpdateGyroCorrection::ModeUpdateGyroCorrection()
 
 void ModeUpdateGyroCorrection::execute() {
   const std::vector<int> words = getParameter<std::vector<int>>(ParameterNames::GyroVector);
-  const int handle = openDevice();
-  const auto guard = closeDeviceOnExit(handle);
-  checkLayoutVersion(handle, "can't update the gyro correction", hasParameter(ParameterNames::Force));
-  std::string image;
-  FlashLayout layout;
-  readFlashImage(handle, image, layout);
-  if (layout.key != "DKv6") throw std::runtime_error("can only update the gyro correction of DKv6 sensors");
-  setGyroCorrection(words.at(0) * kGyroCorrectionWordScale, words.at(1) * kGyroCorrectionWordScale,
-                    words.at(2) * kGyroCorrectionWordScale, std::string(layout.key), image);
-  writeFlashImage(handle, image);
+  changeFlash(*this, "can't update the gyro correction", [&words](const std::string& key, std::string& image) {
+    if (key != "DKv6") throw std::runtime_error("can only update the gyro correction of DKv6 sensors");
+    setGyroCorrection(words.at(0) * kGyroCorrectionWordScale, words.at(1) * kGyroCorrectionWordScale,
+                      words.at(2) * kGyroCorrectionWordScale, key, image);
+  });
 }

@@ -28,12 +28,7 @@ static_assert(LookupDataFormat(kFormatCodes[1].code).dataType == DataType::kQuat
 CBsMain::CBsMain(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CBsMain::~CBsMain() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CBsMain::~CBsMain() { CloseQuietly(); }
 
 bool CBsMain::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;
@@ -69,20 +64,11 @@ bool CBsMain::Configure(const boost::property_tree::ptree& parameters) {
 }
 
 bool CBsMain::GetHubId() {
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes identify = Frame::Request(Frame::CommandWord(Frame::Command::kIdentify));
-  int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(),
-                       static_cast<int>(reply.size()), false, true);
-  if (length == 0) {
-    QLOG(error) << "get hub id failed";
-    return false;
-  }
-  SetId(Frame::Text(reply.data(), static_cast<std::size_t>(length)));
+  if (!RequestHubId()) return false;
   QLOG(info) << "found \"" << GetId() << "\" hub";
 
-  const Bytes getState = Frame::Request(Frame::CommandWord(Frame::Command::kGetState));
-  length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(), static_cast<int>(reply.size()),
-                   false, true);
+  Reply reply;
+  const int length = RequestCommand(Frame::Command::kGetState, reply);
   if (length == 0) {
     QLOG(error) << "get hub state failed";
     return false;

@@ -87,12 +87,7 @@ bool ParseConfigWords(const std::string& text, std::vector<std::uint16_t>& words
 CCu::CCu(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CBsMain(std::move(transport), std::move(id)) {}
 
-CCu::~CCu() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CCu::~CCu() { CloseQuietly(); }
 
 int CCu::CountSlots(const Bytes& state) {
   int count = 0;
@@ -151,10 +146,8 @@ void CCu::OnFrame(HubFrame& frame) {
 
 bool CCu::GetHubId() {
   if (!CBsMain::GetHubId()) return false;
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes readFlash = Frame::Request(Frame::CommandWord(Command::kReadFlash));
-  const int length = Request(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                             static_cast<int>(reply.size()), false, true);
+  Reply reply;
+  const int length = RequestCommand(Command::kReadFlash, reply);
   if (length == 0) {
     QLOG(error) << "get hub flash failed";
     return false;
@@ -286,52 +279,15 @@ std::shared_ptr<CSensor> CCu::SensorAt(int busAddress) {
   return nullptr;
 }
 
-std::string CCu::GetSensorId(int busAddress) {
-  const auto sensor = SensorAt(busAddress);
-  return sensor ? sensor->GetId() : std::string();
-}
-
-Bytes CCu::GetSensorFlash(int busAddress) {
-  const auto sensor = SensorAt(busAddress);
-  return sensor ? sensor->GetFlash() : Bytes{};
-}
-
 bool CCu::SetSensorFlash(int busAddress, const Bytes& image) {
   const auto sensor = SensorAt(busAddress);
   if (!sensor || !FlashWrite::Writable(image)) return false;
+  // The sensor answers at the bus address its image holds in the low byte of word 6.
+  const std::uint8_t address = sensor->GetFlash()[kAddressWordOffset];
   StopStream();
-  const bool written = WriteAndVerify(*sensor, busAddress, image);
+  const bool written = FlashWrite::WriteAndVerify(*this, *sensor, busAddress, image, address, kFlashWriteSettle);
   StartStream();
   return written;
-}
-
-bool CCu::WriteAndVerify(CSensor& sensor, int busAddress, const Bytes& image) {
-  // The sensor answers at the bus address its image holds in the low byte of word 6.
-  const std::uint8_t address = sensor.GetFlash()[kAddressWordOffset];
-  Bytes payload(2 + image.size());
-  Frame::PutWord(payload.data(), Frame::CommandWord(Command::kWriteFlash));
-  std::copy(image.begin(), image.end(), payload.begin() + 2);
-  const Bytes write = FlashWrite::AddressedFrame(address, payload);
-
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const int acknowledgement = Request(write.data(), static_cast<int>(write.size()), reply.data(),
-                                      static_cast<int>(reply.size()), true, false);
-  if (!FlashWrite::Acknowledged(reply.data(), acknowledgement)) {
-    QLOG(error) << "sensor " << busAddress << " flash write not acknowledged";
-    return false;
-  }
-  std::this_thread::sleep_for(kFlashWriteSettle);
-  SetAutoTx(false);
-
-  const Bytes readFlash = SensorRequest(address, Command::kReadFlash);
-  const int length = RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                                  static_cast<int>(reply.size()), true, false);
-  if (!FlashWrite::ReadBackMatches(reply.data(), length, image)) {
-    QLOG(error) << "sensor " << busAddress << " flash mismatch";
-    return false;
-  }
-  sensor.SetFlash(image);
-  return true;
 }
 
 }  // namespace Communication::Device::QN

@@ -42,8 +42,6 @@ class CCu : public CBsMain {
   bool GetHubId() override;
   void FindSensors() override;
 
-  std::string GetSensorId(int busAddress) override;
-  Bytes GetSensorFlash(int busAddress) override;
   bool SetSensorFlash(int busAddress, const Bytes& image) override;
 
   virtual const Bytes& GetHubFlash() const { return hubFlash_; }
@@ -66,8 +64,7 @@ class CCu : public CBsMain {
   // "cuconfig" text that is no table.
   bool ShapeSlotTable(const std::string& cuConfig, Bytes& table);
   // The first sensor whose image names the bus address; null (logged) for none.
-  std::shared_ptr<CSensor> SensorAt(int busAddress);
-  bool WriteAndVerify(CSensor& sensor, int busAddress, const Bytes& image);
+  std::shared_ptr<CSensor> SensorAt(int busAddress) override;
 
   int slotCount_ = 0;
   Bytes hubFlash_;

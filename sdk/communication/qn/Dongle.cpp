@@ -27,12 +27,7 @@ static_assert(kInsertedBytes == 6);
 CDongle::CDongle(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CDongle::~CDongle() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CDongle::~CDongle() { CloseQuietly(); }
 
 bool CDongle::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;
@@ -71,27 +66,21 @@ void CDongle::ApplyFormatAndPeriod() {
 
 void CDongle::FindSensor() {
   sensors_.clear();
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const Bytes identify = Frame::Request(Frame::CommandWord(Command::kIdentify));
-  int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(), static_cast<int>(reply.size()),
-                       false, true);
+  Reply reply;
+  int length = RequestCommand(Command::kIdentify, reply);
   if (length == 0) return;
   const std::string identity = Frame::Text(reply.data(), static_cast<std::size_t>(length));
   QLOG(info) << "found \"" << identity << "\" sensor";
 
   Bytes state;
-  const Bytes getState = Frame::Request(Frame::CommandWord(Command::kGetState));
-  length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(), static_cast<int>(reply.size()),
-                   false, true);
+  length = RequestCommand(Command::kGetState, reply);
   if (length == 0)
     QLOG(warning) << "cann't get sensor state";
   else
     state = Frame::Data(reply.data(), static_cast<std::size_t>(length));
 
   Bytes flash;
-  const Bytes readFlash = Frame::Request(Frame::CommandWord(Command::kReadFlash));
-  length = RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                        static_cast<int>(reply.size()), false, true);
+  length = RequestCommand(Command::kReadFlash, reply, true);
   if (length == 0)
     QLOG(warning) << "cann't get sensor flash";
   else
@@ -173,25 +162,15 @@ void CDongle::Run() {
   }
 }
 
-std::shared_ptr<CSensor> CDongle::Sensor(int busAddress) {
+std::shared_ptr<CSensor> CDongle::SensorAt(int busAddress) {
   if (busAddress == kBusAddress && !sensors_.empty())
     if (auto sensor = std::dynamic_pointer_cast<CSensor>(sensors_.front())) return sensor;
   QLOG(error) << "sensor " << busAddress << " not found";
   return nullptr;
 }
 
-std::string CDongle::GetSensorId(int busAddress) {
-  const auto sensor = Sensor(busAddress);
-  return sensor ? sensor->GetId() : std::string();
-}
-
-Bytes CDongle::GetSensorFlash(int busAddress) {
-  const auto sensor = Sensor(busAddress);
-  return sensor ? sensor->GetFlash() : Bytes{};
-}
-
 bool CDongle::SetSensorFlash(int busAddress, const Bytes& image) {
-  const auto sensor = Sensor(busAddress);
+  const auto sensor = SensorAt(busAddress);
   if (!sensor) return false;
   if (sensor->GetFlash().empty()) {
     QLOG(error) << "flash has zero size";
@@ -199,35 +178,10 @@ bool CDongle::SetSensorFlash(int busAddress, const Bytes& image) {
   }
   if (!FlashWrite::Writable(image)) return false;
   StopStream();
-  const bool written = WriteAndVerify(*sensor, image);
+  const bool written = FlashWrite::WriteAndVerify(*this, *sensor, kBusAddress, image, std::nullopt, kFlashWriteSettle);
+  if (written) ApplyFormatAndPeriod();
   StartStream();
   return written;
-}
-
-bool CDongle::WriteAndVerify(CSensor& sensor, const Bytes& image) {
-  Bytes payload(2 + image.size());
-  Frame::PutWord(payload.data(), Frame::CommandWord(Command::kWriteFlash));
-  std::copy(image.begin(), image.end(), payload.begin() + 2);
-  std::array<std::uint8_t, kFrameCapacity> reply;
-  const int acknowledgement = Request(payload.data(), static_cast<int>(payload.size()), reply.data(),
-                                      static_cast<int>(reply.size()), false, true);
-  if (!FlashWrite::Acknowledged(reply.data(), acknowledgement)) {
-    QLOG(error) << "sensor " << kBusAddress << " flash write not acknowledged";
-    return false;
-  }
-  std::this_thread::sleep_for(kFlashWriteSettle);
-  SetAutoTx(false);
-
-  const Bytes readFlash = Frame::Request(Frame::CommandWord(Command::kReadFlash));
-  const int length = RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                                  static_cast<int>(reply.size()), false, true);
-  if (!FlashWrite::ReadBackMatches(reply.data(), length, image)) {
-    QLOG(error) << "sensor " << kBusAddress << " flash mismatch";
-    return false;
-  }
-  sensor.SetFlash(image);
-  ApplyFormatAndPeriod();
-  return true;
 }
 
 }  // namespace Communication::Device::QN

@@ -26,8 +26,6 @@ class CDongle : public CHub {
   // Sends format and period, then finds the sensor.
   bool Configure(const boost::property_tree::ptree& parameters) override;
 
-  std::string GetSensorId(int busAddress) override;
-  Bytes GetSensorFlash(int busAddress) override;
   bool SetSensorFlash(int busAddress, const Bytes& image) override;
 
   bool IsSoftwareStream() const { return softwareStream_; }
@@ -41,8 +39,8 @@ class CDongle : public CHub {
  private:
   void ApplyFormatAndPeriod();
   void FindSensor();
-  std::shared_ptr<CSensor> Sensor(int busAddress);
-  bool WriteAndVerify(CSensor& sensor, const Bytes& image);
+  // The one sensor at bus address 1; null (logged) otherwise.
+  std::shared_ptr<CSensor> SensorAt(int busAddress) override;
 
   bool softwareStream_ = false;
   std::uint16_t formatCode_ = 0x0200;

@@ -1,6 +1,7 @@
 #include "communication/qn/FlashWrite.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "api/Log.h"
 
@@ -44,6 +45,38 @@ bool ReadBackMatches(const std::uint8_t* reply, int length, const Bytes& image) 
   if (length < static_cast<int>(Frame::kMinLength)) return false;
   const std::size_t data = static_cast<std::size_t>(length) - Frame::kOverhead - 2;
   return data == image.size() && std::equal(image.begin(), image.end(), reply + Frame::kDataOffset);
+}
+
+bool WriteAndVerify(CHub& hub, CSensor& sensor, int busAddress, const Bytes& image,
+                    std::optional<std::uint8_t> busFrameAddress, std::chrono::milliseconds settle) {
+  Bytes write(2 + image.size());
+  Frame::PutWord(write.data(), Frame::CommandWord(Frame::Command::kWriteFlash));
+  std::copy(image.begin(), image.end(), write.begin() + 2);
+  Bytes readFlash = Frame::Request(Frame::CommandWord(Frame::Command::kReadFlash));
+  const bool addressed = busFrameAddress.has_value();
+  if (addressed) {
+    write = AddressedFrame(*busFrameAddress, write);
+    readFlash = AddressedFrame(*busFrameAddress, readFlash);
+  }
+
+  CHub::Reply reply;
+  const int acknowledgement = hub.Request(write.data(), static_cast<int>(write.size()), reply.data(),
+                                          static_cast<int>(reply.size()), addressed, !addressed);
+  if (!Acknowledged(reply.data(), acknowledgement)) {
+    QLOG(error) << "sensor " << busAddress << " flash write not acknowledged";
+    return false;
+  }
+  std::this_thread::sleep_for(settle);
+  hub.SetAutoTx(false);
+
+  const int length = hub.RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
+                                      static_cast<int>(reply.size()), addressed, !addressed);
+  if (!ReadBackMatches(reply.data(), length, image)) {
+    QLOG(error) << "sensor " << busAddress << " flash mismatch";
+    return false;
+  }
+  sensor.SetFlash(image);
+  return true;
 }
 
 }  // namespace Communication::Device::QN::FlashWrite

@@ -219,6 +219,32 @@ bool CHub::Open(const boost::property_tree::ptree& parameters) {
   return true;
 }
 
+int CHub::RequestCommand(Frame::Command command, Reply& reply, bool retry) {
+  const Bytes request = Frame::Request(Frame::CommandWord(command));
+  const int count = static_cast<int>(request.size());
+  const int capacity = static_cast<int>(reply.size());
+  return retry ? RequestRetry(request.data(), count, reply.data(), capacity, false, true)
+               : Request(request.data(), count, reply.data(), capacity, false, true);
+}
+
+bool CHub::RequestHubId() {
+  Reply reply;
+  const int length = RequestCommand(Frame::Command::kIdentify, reply);
+  if (length == 0) {
+    QLOG(error) << "get hub id failed";
+    return false;
+  }
+  SetId(Frame::Text(reply.data(), static_cast<std::size_t>(length)));
+  return true;
+}
+
+void CHub::CloseQuietly() noexcept {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
 void CHub::Close() {
   StopStream();
   SetPower(false);
@@ -275,9 +301,17 @@ void CHub::SwitchPower(bool on) {
   SendSwitch(Command::kPower, on);
 }
 
-std::string CHub::GetSensorId(int) { return {}; }
+std::shared_ptr<CSensor> CHub::SensorAt(int) { return nullptr; }
 
-Bytes CHub::GetSensorFlash(int) { return {}; }
+std::string CHub::GetSensorId(int busAddress) {
+  const auto sensor = SensorAt(busAddress);
+  return sensor ? sensor->GetId() : std::string();
+}
+
+Bytes CHub::GetSensorFlash(int busAddress) {
+  const auto sensor = SensorAt(busAddress);
+  return sensor ? sensor->GetFlash() : Bytes{};
+}
 
 bool CHub::SetSensorFlash(int, const Bytes&) { return false; }
 

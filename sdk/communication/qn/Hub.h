@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@ class CHub : public Device::CHub {
  public:
   // The receive buffers of requests and of the stream loop.
   static constexpr std::size_t kFrameCapacity = Frame::kMaxLength;
+  using Reply = std::array<std::uint8_t, kFrameCapacity>;
   // Longest a request waits for its reply while other frames keep coming.
   static constexpr std::chrono::milliseconds kRequestDeadline{2000};
   static constexpr int kRequestAttempts = 10;
@@ -54,8 +56,9 @@ class CHub : public Device::CHub {
   virtual int RequestRetry(const std::uint8_t* request, int count, std::uint8_t* reply, int capacity, bool wake,
                            bool framed);
 
-  // Identity and flash image of the sensor that answers to a bus address; the
-  // kinds that map bus addresses override these.
+  // Identity and flash image of the sensor that answers to a bus address:
+  // empty where SensorAt finds none. The kinds that can write a sensor's flash
+  // override SetSensorFlash.
   virtual std::string GetSensorId(int busAddress);
   virtual Bytes GetSensorFlash(int busAddress);
   virtual bool SetSensorFlash(int busAddress, const Bytes& image);
@@ -67,6 +70,22 @@ class CHub : public Device::CHub {
   bool GetNeedReset() const { return needReset_; }
 
  protected:
+  // The sensor that answers to a bus address, or null; the kinds that map bus
+  // addresses override this.
+  virtual std::shared_ptr<CSensor> SensorAt(int busAddress);
+
+  // Sends a command without data in a hub frame (no wake frame) and waits for
+  // the reply, through RequestRetry when `retry`; the reply's length, or 0.
+  int RequestCommand(Frame::Command command, Reply& reply, bool retry = false);
+
+  // Asks the hub for its identity, which becomes this hub's id; false (logged)
+  // when no reply comes.
+  bool RequestHubId();
+
+  // For the kinds' destructors, which must close the hub themselves (the base
+  // destructor can no longer reach a kind's overrides) and must not throw.
+  void CloseQuietly() noexcept;
+
   // The on/off commands of the hub kinds that use the plain auto-transmit and
   // power words: logged, framed, sent as often as the command's row says, no
   // reply awaited.

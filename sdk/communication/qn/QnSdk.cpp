@@ -26,12 +26,7 @@ static_assert(CQnSdk::kHeaderBytes + 32 * CQnSdk::kRecordBytes + CQnSdk::kFooter
 CQnSdk::CQnSdk(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CQnSdk::~CQnSdk() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CQnSdk::~CQnSdk() { CloseQuietly(); }
 
 bool CQnSdk::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;

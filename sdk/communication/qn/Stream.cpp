@@ -7,12 +7,7 @@ namespace Communication::Device::QN {
 CStream::CStream(std::shared_ptr<DataInterface::CDataInterface> transport, std::string id)
     : CHub(std::move(transport), std::move(id)) {}
 
-CStream::~CStream() {
-  try {
-    Close();
-  } catch (...) {
-  }
-}
+CStream::~CStream() { CloseQuietly(); }
 
 bool CStream::Open(const boost::property_tree::ptree& parameters) {
   if (!CHub::Open(parameters)) return false;

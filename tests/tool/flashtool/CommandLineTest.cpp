@@ -327,16 +327,9 @@ TEST_F(FlashToolCommandLine, HelpListsTheOptionsTable) {
 // The tool is bound to the SDK entry points it uses when it is loaded, so that
 // it does not start without the library.
 TEST(FlashToolBinary, ImportsTheSdkEntryPoints) {
-  const std::string command = std::string(NM_TOOL) + " -D --undefined-only " + FLASH_TOOL_EXECUTABLE;
-  std::unique_ptr<FILE, int (*)(FILE*)> nm(popen(command.c_str(), "r"), pclose);
-  ASSERT_TRUE(nm);
   std::set<std::string> imported;
-  char line[1024];
-  while (fgets(line, sizeof line, nm.get())) {
-    std::istringstream fields(line);
-    std::string type, name;
-    if (fields >> type >> name) imported.insert(name.substr(0, name.find('@')));
-  }
+  for (const std::string& name : NmSymbols(std::string(NM_TOOL) + " -D --undefined-only " + FLASH_TOOL_EXECUTABLE))
+    imported.insert(name.substr(0, name.find('@')));
   for (const char* entry : {"iQuenlith_SDK_Lite_CreateDevice", "iQuenlith_SDK_Lite_GetSensorId",
                             "iQuenlith_SDK_Lite_GetSensorFlash", "iQuenlith_SDK_Lite_SetSensorFlash",
                             "iQuenlith_SDK_Lite_SetReceiveDataCallback", "iQuenlith_SDK_Lite_CloseDevice"})

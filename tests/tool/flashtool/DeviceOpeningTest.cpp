@@ -127,16 +127,8 @@ TEST_F(DeviceOpening, RestoreRefusesAnUnreadableInputBeforeOpening) {
 // Other programs link against the tool for the flash image class: every
 // member is in its dynamic symbol table.
 TEST(FlashToolBinary, ExportsTheFlashImageClass) {
-  const std::string command = std::string(NM_TOOL) + " -DC --defined-only " + FLASH_TOOL_EXECUTABLE;
-  std::unique_ptr<FILE, int (*)(FILE*)> nm(popen(command.c_str(), "r"), pclose);
-  ASSERT_TRUE(nm);
-  std::set<std::string> exported;
-  char line[4096];
-  while (fgets(line, sizeof line, nm.get())) {
-    std::string text(line);
-    const auto name = text.find(' ', text.find(' ') + 1);
-    if (name != std::string::npos) exported.insert(text.substr(name + 1, text.size() - name - 2));
-  }
+  const std::set<std::string> exported =
+      NmSymbols(std::string(NM_TOOL) + " -DC --defined-only " + FLASH_TOOL_EXECUTABLE);
   for (const char* member : {
            "Dorvek_Flasher::Dorvek_Flasher()",
            "Dorvek_Flasher::Dorvek_Flasher(Dorvek_Flasher const&)",

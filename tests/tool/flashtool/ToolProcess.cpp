@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -75,4 +77,25 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const ToolLimits& lim
   close(errFd);
   unlink(errPath);
   return run;
+}
+
+std::set<std::string> NmSymbols(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> nm(popen(command.c_str(), "r"), pclose);
+  if (!nm) throw std::runtime_error("can't run " + command);
+  std::string output;
+  char chunk[4096];
+  for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, nm.get())) > 0;) output.append(chunk, n);
+  // "<address> <type> <name>" for a defined symbol, "<blanks> <type> <name>"
+  // for an undefined one; a demangled name may hold blanks of its own.
+  std::set<std::string> names;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string word;
+    if (!(fields >> word)) continue;
+    if (!std::isspace(static_cast<unsigned char>(line[0])) && !(fields >> word)) continue;
+    std::string name;
+    if (std::getline(fields >> std::ws, name) && !name.empty()) names.insert(name);
+  }
+  return names;
 }

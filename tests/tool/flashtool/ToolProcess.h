@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,8 @@ struct ToolLimits {
 };
 
 ToolRun RunTool(const std::vector<std::string>& arguments, const ToolLimits& limits = {});
+
+// The symbol names (each as nm prints it, version suffix included) listed by
+// an nm command line such as "nm -D --undefined-only <file>"; throws when the
+// command cannot be started.
+std::set<std::string> NmSymbols(const std::string& command);
