@@ -11,10 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "PseudoTerminal.h"
 #include "ScratchDirectory.h"
 #include "SensorStream.h"
 #include "simhub/SimulatedHub.h"
 #include "simhub/StreamSensor.h"
+#include "TestFrames.h"
 
 namespace {
 
@@ -196,8 +198,15 @@ TEST_F(StreamEndToEnd, QueueKeepsTheFiftyNewestRecords) {
 TEST_F(StreamEndToEnd, StartAfterStopRepeatsTheExchange) {
   startSensor(kDkv6, image(2048));
   stream.start(portName(), false);
-  ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; }));
+  ASSERT_TRUE(pollUntil([&] { return informationCount() == 1 && hub->DataFramesSent() >= 10; }));
+  pollFor(std::chrono::milliseconds(200));
   stream.stop();
+  for (int k = 0; k < 3; ++k) {
+    const QuenlithSensorData afterStop = stream.nextData();
+    EXPECT_EQ(afterStop.counter, 0) << "a stopped stream still held records";
+    EXPECT_EQ(afterStop.gyro, Eigen::Vector3d::Zero());
+    EXPECT_EQ(afterStop.quaternion.coeffs(), Eigen::Vector4d(0, 0, 0, 1));
+  }
   stream.start(portName(), false);
   ASSERT_TRUE(pollUntil([&] { return informationCount() == 2; }));
   EXPECT_EQ(informations[1].firmware, kDkv6);
@@ -244,6 +253,56 @@ TEST(IdentityClassification, McuBeforeGenerationAndCaseMatters) {
     EXPECT_EQ(found.kind, c.kind) << c.text;
     EXPECT_EQ(found.generation, c.generation) << c.text;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The test answers for the sensor itself on a bare line.
+TEST(SensorStreamOnALine, CutShortFlashBlockWaitsForAWholeOne) {
+  using namespace Lumeth::Core::SensorLibrary;
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  PseudoTerminal line(scratch.Path(), 7);
+  SensorStream stream;
+  std::vector<QuenlithSensorInformation> informations;
+  stream.informationCallback = [&](const QuenlithSensorInformation& information) {
+    informations.push_back(information);
+  };
+  stream.start(line.portName(), false);
+  line.drain();
+
+  const SimHub::Bytes whole = image(2048);
+  const std::string block(whole.begin(), whole.end());
+  testing::internal::CaptureStdout();
+  line.write(TestFrames::frame(0x0110, kDkv6 + '\0') + TestFrames::frame(0x0510, block.substr(0, 1024)));
+  std::string failure;
+  const auto quietEnd = Clock::now() + std::chrono::milliseconds(800);
+  while (Clock::now() < quietEnd && failure.empty()) {
+    try {
+      stream.poll();
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+  }
+  const std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(failure, "");
+  EXPECT_TRUE(informations.empty());
+  EXPECT_NE(output.find("WARNING: ignoring a flash block of 1024 bytes, shorter than the 2048 bytes of its memory "
+                        "layout\n"),
+            std::string::npos)
+      << output;
+
+  line.write(TestFrames::frame(0x0510, block));
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (informations.empty() && Clock::now() < end) stream.poll();
+  ASSERT_EQ(informations.size(), 1u);
+  EXPECT_EQ(informations[0].fields.type, "DKv6");
+  EXPECT_EQ(informations[0].fields.serial, kSerial);
+  EXPECT_EQ(line.read(Frames::kStreamOn.size), Frames::kStreamOn.text());
+  stream.stop();
+  unsetenv("QUENLITH_TTY_DIR");
 }
 
 }  // namespace
