@@ -163,6 +163,55 @@ TEST_F(StreamEndToEnd, OemAdapterAddsItsMcuIdentity) {
             (std::vector<std::uint16_t>{0x0400, 0x0404, 0x0100, 0x0800, 0x0100, 0x0800, 0x0500, 0x0400}));
 }
 
+TEST_F(StreamEndToEnd, EachStreamingGenerationThroughEachAdapter) {
+  const std::vector<std::uint16_t> plainRequests{0x0400, 0x0401, 0x0402, 0x0100, 0x0500, 0x0400};
+  const std::vector<std::uint16_t> oemRequests{0x0400, 0x0404, 0x0100, 0x0800, 0x0100, 0x0800, 0x0500, 0x0400};
+  const struct {
+    std::string identity;
+    const char* layout;
+    bool oem;
+  } cases[] = {
+      {"QN DKv5 inertial sensor Mar 3 2018", "DKv5", false},
+      {"QN DKv5 inertial sensor Mar 3 2018", "DKv5", true},
+      {kDkv6, "DKv6", false},
+      {kDkv6, "DKv6", true},
+  };
+  for (const auto& c : cases) {
+    const std::string name = std::string(c.layout) + (c.oem ? " OEM" : " plain");
+    startSensor(c.identity, image(2048));
+    stream.start(portName(), c.oem);
+    ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; })) << name;
+
+    std::vector<std::uint16_t> counters;
+    ASSERT_TRUE(pollUntil([&] {
+      const QuenlithSensorData record = stream.nextData();
+      if (hub->DataFramesSent() > 0 && (counters.empty() || record.counter != counters.back()))
+        counters.push_back(record.counter);
+      return counters.size() == 20;
+    })) << name;
+    for (std::size_t k = 1; k < counters.size(); ++k) EXPECT_EQ(counters[k], counters[k - 1] + 1) << name;
+    pollFor(std::chrono::milliseconds(100));
+
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ASSERT_EQ(informations.size(), 1u) << name;
+      const auto& information = informations[0];
+      EXPECT_EQ(information.firmware, c.identity) << name;
+      EXPECT_EQ(information.fields.type, c.layout) << name;
+      EXPECT_EQ(information.fields.serial, kSerial) << name;
+      if (c.oem)
+        EXPECT_EQ(information.mcuIdentity, std::string(SimHub::StreamSensor::kOemMcuIdentity)) << name;
+      else
+        EXPECT_FALSE(information.mcuIdentity) << name;
+      informations.clear();
+    }
+    EXPECT_EQ(requestWords(*hub), c.oem ? oemRequests : plainRequests) << name;
+    stream.stop();
+    hub->Stop();
+    hub.reset();
+  }
+}
+
 TEST_F(StreamEndToEnd, OlderGenerationGetsItsInformationButNoStream) {
   startSensor(kDkv4, image(512));
   testing::internal::CaptureStdout();
