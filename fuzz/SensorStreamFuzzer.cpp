@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "FlashLayout.h"
 #include "StreamMessage.h"
@@ -38,6 +39,7 @@ void require(bool condition) {
 struct Line {
   int master = -1;
   int slave = -1;  // held open so that the line outlives the processor's closing
+  std::filesystem::path scratch;
 
   Line() {
     master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -52,9 +54,13 @@ struct Line {
     char pattern[] = "/tmp/sensor_stream_fuzzer_XXXXXX";
     const char* directory = mkdtemp(pattern);
     require(directory != nullptr);
-    const auto link = std::filesystem::path(directory) / ("ttyUSB" + std::to_string(kComNumber));
-    std::filesystem::create_symlink(slaveName, link);
+    scratch = directory;
+    std::filesystem::create_symlink(slaveName, scratch / ("ttyUSB" + std::to_string(kComNumber)));
     setenv("QUENLITH_TTY_DIR", directory, 1);
+  }
+  ~Line() {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
   }
 
   void write(const std::uint8_t* bytes, std::size_t size) {
