@@ -96,19 +96,27 @@ void SensorStream::poll() {
     boost::mutex::scoped_lock lock(mutex_);
     ready = !firmware_.empty() && !flashBlock_.empty() && (!oemDevice_ || mcuIdentity_);
   }
+  QuenlithSensorInformation information;
+  int generation = -1;
   if (ready && !informationSent_) {
-    QuenlithSensorInformation information;
-    int generation = -1;
-    {
-      boost::mutex::scoped_lock lock(mutex_);
-      FlashLayout layout;
-      selectFlashLayout(firmware_, layout);
+    boost::mutex::scoped_lock lock(mutex_);
+    FlashLayout layout;
+    selectFlashLayout(firmware_, layout);
+    if (flashBlock_.size() < static_cast<std::size_t>(layout.size)) {
+      // A cut-short block would be decoded past its end: wait for a whole one.
+      std::cout << "WARNING: ignoring a flash block of " << flashBlock_.size() << " bytes, shorter than the "
+                << layout.size << " bytes of its memory layout" << std::endl;
+      flashBlock_.clear();
+      ready = false;
+    } else {
       decodeFlashFields(flashBlock_, layout, fields_);
-      information.mcuIdentity = mcuIdentity_;
-      information.firmware = firmware_;
-      information.fields = fields_;
-      generation = generation_;
     }
+    information.mcuIdentity = mcuIdentity_;
+    information.firmware = firmware_;
+    information.fields = fields_;
+    generation = generation_;
+  }
+  if (ready && !informationSent_) {
     if (generation >= kFirstStreamingGeneration) {
       send(Frames::kStreamOn, 5);
     } else {
@@ -141,6 +149,9 @@ void SensorStream::stop() {
   firmware_.clear();
   flashBlock_.clear();
   generation_ = -1;
+  // A restart must never hand out records of the previous conversation.
+  queue_.clear();
+  lastData_ = QuenlithSensorData{};
   informationSent_ = false;
 }
 

@@ -1,6 +1,7 @@
 #include "SynchronousSerialConnection.h"
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -10,6 +11,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "platform/SerialDevicePath.h"
+#include "platform/SerialReadNow.h"
 
 namespace Lumeth::Core::SensorLibrary {
 
@@ -97,6 +99,8 @@ void SynchronousSerialConnection::open(const std::string& portName, unsigned bau
   check(error);
   timer_ = std::make_unique<boost::asio::steady_timer>(io_);
   emptyReads_ = 0;
+  // Without it every read would block; the deadline path alone still works.
+  quickReads_ = Platform::makeReadsNonBlocking(port_.native_handle());
 }
 
 void SynchronousSerialConnection::close() {
@@ -130,6 +134,23 @@ std::size_t SynchronousSerialConnection::read(std::uint8_t* destination, std::si
   if (emptyReads_ >= kEmptyReadLimit) {
     emptyReads_ = 0;
     throw std::runtime_error("serial read error");
+  }
+
+  if (!retry && quickReads_) {
+    // Bytes already waiting need no deadline: take them without arming the
+    // timer, and as many as the accumulation buffer was sized for, since the
+    // reader takes them from there a few at a time.
+    std::array<std::uint8_t, kAccumulationReserve> waiting;
+    const std::size_t bytes = Platform::readWaitingBytes(port_.native_handle(), waiting.data(), waiting.size());
+    if (bytes > 0) {
+      accumulation_.insert(accumulation_.end(), waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(bytes));
+      const std::size_t delivered = std::min(bytes, count);
+      std::copy_n(waiting.begin(), delivered, destination);
+      allBytesRead_ = accumulation_.size();
+      emptyReads_ = 0;
+      return delivered;
+    }
+    // Nothing there yet, or an error that the deadline path reports.
   }
 
   const auto pending = std::make_shared<PendingRead>();

@@ -55,9 +55,10 @@ class SynchronousSerialConnection {
   void setReadDeadline(std::optional<std::chrono::milliseconds> deadline) { deadline_ = deadline; }
 
   // Receives 1 to count bytes (exactly count with retry) into the destination
-  // and the accumulation buffer. Throws timeout_exception when the deadline
-  // passes without a byte; bytes that came before it are kept, and no handler
-  // of the read outlives the call.
+  // and the accumulation buffer; bytes that already wait on the line go to the
+  // accumulation buffer at once, up to its reserve, even beyond count. Throws
+  // timeout_exception when the deadline passes without a byte; bytes that came
+  // before it are kept, and no handler of the read outlives the call.
   std::size_t read(std::uint8_t* destination, std::size_t count, bool retry = false);
   // Moves up to count accumulated bytes to the end of out; returns how many.
   std::size_t consume(std::vector<std::uint8_t>& out, std::size_t count);
@@ -80,6 +81,7 @@ class SynchronousSerialConnection {
   std::vector<std::uint8_t> accumulation_;
   std::size_t allBytesRead_ = 0;
   std::size_t emptyReads_ = 0;  // reads in a row that completed without a byte
+  bool quickReads_ = false;  // the port reads without blocking when nothing waits
   std::atomic<bool> open_{false};
   boost::mutex closeMutex_;
 };

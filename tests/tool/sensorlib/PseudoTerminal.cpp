@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -66,3 +67,9 @@ std::string PseudoTerminal::read(std::size_t count, std::chrono::milliseconds qu
 }
 
 std::string PseudoTerminal::drain() { return read(static_cast<std::size_t>(-1), std::chrono::milliseconds(0)); }
+
+std::size_t PseudoTerminal::waiting() const {
+  int count = 0;
+  if (::ioctl(slave_, FIONREAD, &count) != 0) fail("FIONREAD");
+  return static_cast<std::size_t>(count);
+}

@@ -24,6 +24,8 @@ class PseudoTerminal {
   std::string read(std::size_t count, std::chrono::milliseconds quiet = std::chrono::milliseconds(1000));
   // Everything the library wrote that is waiting now.
   std::string drain();
+  // Bytes written by the test that the library has not read yet.
+  std::size_t waiting() const;
 
  private:
   int master_ = -1;

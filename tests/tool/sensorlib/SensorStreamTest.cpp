@@ -11,10 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "PseudoTerminal.h"
 #include "ScratchDirectory.h"
 #include "SensorStream.h"
 #include "simhub/SimulatedHub.h"
 #include "simhub/StreamSensor.h"
+#include "TestFrames.h"
 
 namespace {
 
@@ -161,6 +163,55 @@ TEST_F(StreamEndToEnd, OemAdapterAddsItsMcuIdentity) {
             (std::vector<std::uint16_t>{0x0400, 0x0404, 0x0100, 0x0800, 0x0100, 0x0800, 0x0500, 0x0400}));
 }
 
+TEST_F(StreamEndToEnd, EachStreamingGenerationThroughEachAdapter) {
+  const std::vector<std::uint16_t> plainRequests{0x0400, 0x0401, 0x0402, 0x0100, 0x0500, 0x0400};
+  const std::vector<std::uint16_t> oemRequests{0x0400, 0x0404, 0x0100, 0x0800, 0x0100, 0x0800, 0x0500, 0x0400};
+  const struct {
+    std::string identity;
+    const char* layout;
+    bool oem;
+  } cases[] = {
+      {"QN DKv5 inertial sensor Mar 3 2018", "DKv5", false},
+      {"QN DKv5 inertial sensor Mar 3 2018", "DKv5", true},
+      {kDkv6, "DKv6", false},
+      {kDkv6, "DKv6", true},
+  };
+  for (const auto& c : cases) {
+    const std::string name = std::string(c.layout) + (c.oem ? " OEM" : " plain");
+    startSensor(c.identity, image(2048));
+    stream.start(portName(), c.oem);
+    ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; })) << name;
+
+    std::vector<std::uint16_t> counters;
+    ASSERT_TRUE(pollUntil([&] {
+      const QuenlithSensorData record = stream.nextData();
+      if (hub->DataFramesSent() > 0 && (counters.empty() || record.counter != counters.back()))
+        counters.push_back(record.counter);
+      return counters.size() == 20;
+    })) << name;
+    for (std::size_t k = 1; k < counters.size(); ++k) EXPECT_EQ(counters[k], counters[k - 1] + 1) << name;
+    pollFor(std::chrono::milliseconds(100));
+
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ASSERT_EQ(informations.size(), 1u) << name;
+      const auto& information = informations[0];
+      EXPECT_EQ(information.firmware, c.identity) << name;
+      EXPECT_EQ(information.fields.type, c.layout) << name;
+      EXPECT_EQ(information.fields.serial, kSerial) << name;
+      if (c.oem)
+        EXPECT_EQ(information.mcuIdentity, std::string(SimHub::StreamSensor::kOemMcuIdentity)) << name;
+      else
+        EXPECT_FALSE(information.mcuIdentity) << name;
+      informations.clear();
+    }
+    EXPECT_EQ(requestWords(*hub), c.oem ? oemRequests : plainRequests) << name;
+    stream.stop();
+    hub->Stop();
+    hub.reset();
+  }
+}
+
 TEST_F(StreamEndToEnd, OlderGenerationGetsItsInformationButNoStream) {
   startSensor(kDkv4, image(512));
   testing::internal::CaptureStdout();
@@ -196,8 +247,15 @@ TEST_F(StreamEndToEnd, QueueKeepsTheFiftyNewestRecords) {
 TEST_F(StreamEndToEnd, StartAfterStopRepeatsTheExchange) {
   startSensor(kDkv6, image(2048));
   stream.start(portName(), false);
-  ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; }));
+  ASSERT_TRUE(pollUntil([&] { return informationCount() == 1 && hub->DataFramesSent() >= 10; }));
+  pollFor(std::chrono::milliseconds(200));
   stream.stop();
+  for (int k = 0; k < 3; ++k) {
+    const QuenlithSensorData afterStop = stream.nextData();
+    EXPECT_EQ(afterStop.counter, 0) << "a stopped stream still held records";
+    EXPECT_EQ(afterStop.gyro, Eigen::Vector3d::Zero());
+    EXPECT_EQ(afterStop.quaternion.coeffs(), Eigen::Vector4d(0, 0, 0, 1));
+  }
   stream.start(portName(), false);
   ASSERT_TRUE(pollUntil([&] { return informationCount() == 2; }));
   EXPECT_EQ(informations[1].firmware, kDkv6);
@@ -244,6 +302,56 @@ TEST(IdentityClassification, McuBeforeGenerationAndCaseMatters) {
     EXPECT_EQ(found.kind, c.kind) << c.text;
     EXPECT_EQ(found.generation, c.generation) << c.text;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The test answers for the sensor itself on a bare line.
+TEST(SensorStreamOnALine, CutShortFlashBlockWaitsForAWholeOne) {
+  using namespace Lumeth::Core::SensorLibrary;
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  PseudoTerminal line(scratch.Path(), 7);
+  SensorStream stream;
+  std::vector<QuenlithSensorInformation> informations;
+  stream.informationCallback = [&](const QuenlithSensorInformation& information) {
+    informations.push_back(information);
+  };
+  stream.start(line.portName(), false);
+  line.drain();
+
+  const SimHub::Bytes whole = image(2048);
+  const std::string block(whole.begin(), whole.end());
+  testing::internal::CaptureStdout();
+  line.write(TestFrames::frame(0x0110, kDkv6 + '\0') + TestFrames::frame(0x0510, block.substr(0, 1024)));
+  std::string failure;
+  const auto quietEnd = Clock::now() + std::chrono::milliseconds(800);
+  while (Clock::now() < quietEnd && failure.empty()) {
+    try {
+      stream.poll();
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+  }
+  const std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(failure, "");
+  EXPECT_TRUE(informations.empty());
+  EXPECT_NE(output.find("WARNING: ignoring a flash block of 1024 bytes, shorter than the 2048 bytes of its memory "
+                        "layout\n"),
+            std::string::npos)
+      << output;
+
+  line.write(TestFrames::frame(0x0510, block));
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (informations.empty() && Clock::now() < end) stream.poll();
+  ASSERT_EQ(informations.size(), 1u);
+  EXPECT_EQ(informations[0].fields.type, "DKv6");
+  EXPECT_EQ(informations[0].fields.serial, kSerial);
+  EXPECT_EQ(line.read(Frames::kStreamOn.size), Frames::kStreamOn.text());
+  stream.stop();
+  unsetenv("QUENLITH_TTY_DIR");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ScratchDirectory.h"
 #include "StoredFrames.h"
 #include "StreamProcessor.h"
+#include "SynchronousSerialConnection.h"
 #include "TestFrames.h"
 
 namespace {
@@ -116,6 +117,98 @@ TEST_F(Parsing, LargestFrameArrivesWithTrafficBehindIt) {
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0], payload);
   for (std::uint16_t k = 0; k < 30; ++k) EXPECT_EQ(data[k].counter, k + 1);
+}
+
+std::string flashAnswer(std::size_t payloadBytes) {
+  std::string payload(payloadBytes, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + 5);
+  return TestFrames::frame(0x0510, payload);
+}
+
+std::string measurements(std::uint16_t first, std::uint16_t last) {
+  std::string bytes;
+  for (std::uint16_t counter = first; counter <= last; ++counter) bytes += measurement(counter);
+  return bytes;
+}
+
+std::vector<std::uint16_t> counterRange(std::uint16_t first, std::uint16_t last) {
+  std::vector<std::uint16_t> counters;
+  for (std::uint16_t counter = first; counter <= last; ++counter) counters.push_back(counter);
+  return counters;
+}
+
+TEST_F(Parsing, EveryValidFrameOnceWhateverSurroundsIt) {
+  std::vector<std::string> identities;
+  processor.identityCallback = [&](const std::string& text) { identities.push_back(text); };
+
+  const std::string m1 = measurement(1);
+  // A measurement of 31 payload bytes: length 39, its spare byte outside the checksum.
+  std::string oddPayload = TestFrames::words({2, 0x4000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0, 0});
+  oddPayload.push_back('\x5A');
+  const std::string odd = TestFrames::frame(0x0213, oddPayload);
+  const std::string badChecksum = TestFrames::frame(0x0213, TestFrames::words(std::vector<std::uint16_t>(15, 7)), 1);
+
+  const struct {
+    const char* name;
+    std::vector<std::string> arrivals;  // each written once the processor has read the one before
+    std::vector<std::uint16_t> counters;
+    std::vector<std::size_t> blockSizes;
+    std::vector<std::string> identities;
+    int invalidHeaders;
+  } cases[] = {
+      {"garbage before a frame", {kGarbage + m1}, {1}, {}, {}, 11},
+      {"header split across reads", {m1.substr(0, 2), m1.substr(2) + measurement(2)}, {1, 2}, {}, {}, 0},
+      {"body split across reads", {m1.substr(0, 6), m1.substr(6, 17), m1.substr(23)}, {1}, {}, {}, 0},
+      {"bad checksum", {badChecksum + m1}, {1}, {}, {}, 0},
+      {"length 7", {std::string("\xAA\x55\x07\x00", 4) + m1}, {1}, {}, {}, 0},
+      {"length 8", {TestFrames::frame(0x0110, "") + m1}, {1}, {}, {""}, 0},
+      {"length 2064", {flashAnswer(2056) + m1}, {1}, {2056}, {}, 0},
+      {"length 2065", {std::string("\xAA\x55\x11\x08", 4) + m1}, {1}, {}, {}, 0},
+      {"odd length", {odd + m1}, {2, 1}, {}, {}, 0},
+      {"false sync inside a header", {std::string("\xAA", 1) + m1 + std::string("\x55\xAA", 2) + measurement(2)},
+       {1, 2}, {}, {}, 3},
+      {"flash answer then a continuous stream",
+       {flashAnswer(2048) + measurements(1, 20), measurements(21, 40), measurements(41, 60)},
+       counterRange(1, 60), {2048}, {}, 0},
+  };
+
+  // Until a read in a reading state finds nothing: what came is parsed as far as it goes.
+  const auto settle = [&] {
+    const auto idle = [&] {
+      const int state = processor.currentState();
+      return (state == StreamProcessor::kReadSerialData || state == StreamProcessor::kReadMoreSerialData) &&
+             line.waiting() == 0 && SynchronousSerialConnection::instance()->accumulatedSize() == 0;
+    };
+    for (int steps = 0; steps < 100000; ++steps) {
+      const bool before = idle();
+      processor.advance();
+      if (before && idle()) return true;
+    }
+    return false;
+  };
+  // Each case waits for nothing but its own reads.
+  SynchronousSerialConnection::instance()->setReadDeadline(std::chrono::milliseconds(20));
+  for (const auto& c : cases) {
+    data.clear();
+    blocks.clear();
+    identities.clear();
+    invalidHeaders = 0;
+    for (const auto& arrival : c.arrivals) {
+      line.write(arrival);
+      ASSERT_TRUE(settle()) << c.name;
+    }
+    ASSERT_TRUE(advanceUntil([&] { return data.size() >= c.counters.size(); })) << c.name;
+    ASSERT_TRUE(settle()) << c.name;  // and nothing more comes out
+
+    std::vector<std::uint16_t> counters;
+    for (const auto& record : data) counters.push_back(record.counter);
+    EXPECT_EQ(counters, c.counters) << c.name;
+    std::vector<std::size_t> blockSizes;
+    for (const auto& block : blocks) blockSizes.push_back(block.size());
+    EXPECT_EQ(blockSizes, c.blockSizes) << c.name;
+    EXPECT_EQ(identities, c.identities) << c.name;
+    EXPECT_EQ(invalidHeaders, c.invalidHeaders) << c.name;
+  }
 }
 
 TEST_F(Parsing, ThrowingEntryActionRestartsTheMachine) {
