@@ -42,6 +42,11 @@ class Lifecycle : public ::testing::Test {
 
   static std::string Parameters(int com) { return "device=bsmain raw;com=" + std::to_string(com); }
 
+  // A set on the hub on COM port `com` whose frames reach the callback.
+  static int OpenStreaming(SdkLibrary& sdk, int com) {
+    return sdk.CreateDevice(1, "none.ini", ("device=bsmain quat;com=" + std::to_string(com)).c_str());
+  }
+
   ScratchDirectory scratch;
   std::vector<std::unique_ptr<SimHub::SimulatedHub>> hubs;
 };
@@ -72,7 +77,7 @@ TEST_F(Lifecycle, CloseWaitsForTheCallbackInProgress) {
   AddHub(3);
   SdkLibrary sdk;
   const auto threads = Threads();
-  const int handle = sdk.CreateDevice(1, "none.ini", "device=bsmain quat;com=3");
+  const int handle = OpenStreaming(sdk, 3);
   ASSERT_EQ(handle, 0);
   struct Callback {
     std::atomic<bool> inside{false};
@@ -105,7 +110,7 @@ TEST_F(Lifecycle, ACallbackMayCloseItsOwnSet) {
   AddHub(5);
   SdkLibrary sdk;
   const auto threads = Threads();
-  const int handle = sdk.CreateDevice(1, "none.ini", "device=bsmain quat;com=5");
+  const int handle = OpenStreaming(sdk, 5);
   ASSERT_EQ(handle, 0);
   struct Closer {
     SdkLibrary* sdk;

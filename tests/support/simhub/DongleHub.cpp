@@ -73,19 +73,8 @@ const std::vector<CommandRow>& DongleHub::Commands() const {
 }
 
 Bytes DongleHub::DataFrame(HubState& state) {
-  const std::size_t blockSize = BlockSize(state.formatCode);
-  DataFrameContent content;
-  content.counter = state.counter++;
-  content.mask = state.options.sensors.empty() ? 0u : 1u;
-  for (std::size_t k = 0; k < blockSize / 2; ++k)
-    AppendWord(content.blocks, SyntheticWord(content.counter, 0, static_cast<int>(k)));
-  if (state.options.dataFrameHook) state.options.dataFrameHook(content);
-
-  Bytes data;
-  AppendWord(data, content.counter);
-  data.insert(data.end(), content.blocks.begin(), content.blocks.end());
-  if (data.size() % 2 != 0) data.push_back(0);
-  return Frame(static_cast<std::uint16_t>(kDataWordBase + std::max(DataType(state.formatCode), 0)), data);
+  return SingleSensorDataFrame(state, static_cast<std::uint16_t>(kDataWordBase + std::max(DataType(state.formatCode), 0)),
+                               BlockSize(state.formatCode), state.options.sensors.empty() ? 0u : 1u);
 }
 
 std::unique_ptr<Personality> MakeDongleHub() { return std::make_unique<DongleHub>(); }

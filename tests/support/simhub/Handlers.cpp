@@ -35,6 +35,21 @@ Bytes EvenPayload(Bytes bytes) {
 
 }  // namespace
 
+Bytes SingleSensorDataFrame(HubState& state, std::uint16_t commandWord, std::size_t blockSize, std::uint32_t mask) {
+  DataFrameContent content;
+  content.counter = state.counter++;
+  content.mask = mask;
+  for (std::size_t k = 0; k < blockSize / 2; ++k)
+    AppendWord(content.blocks, SyntheticWord(content.counter, 0, static_cast<int>(k)));
+  if (state.options.dataFrameHook) state.options.dataFrameHook(content);
+
+  Bytes data;
+  AppendWord(data, content.counter);
+  data.insert(data.end(), content.blocks.begin(), content.blocks.end());
+  if (data.size() % 2 != 0) data.push_back(0);
+  return Frame(commandWord, data);
+}
+
 void Reply(Replies& replies, const Request& request, const Bytes& data) {
   replies.push_back(Frame(ReplyWord(request.word), data, kHubAddress));
 }

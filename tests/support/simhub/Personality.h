@@ -82,6 +82,10 @@ class Personality {
   static int DataType(std::uint16_t formatCode);  // -1 when unknown
 };
 
+// The data frame of a hub that carries one sensor: the counter word, then the
+// sensor's block of synthetic words as the test's hook leaves them.
+Bytes SingleSensorDataFrame(HubState& state, std::uint16_t commandWord, std::size_t blockSize, std::uint32_t mask);
+
 // Handlers any kind may list.
 namespace Handlers {
 void Ignore(Personality&, HubState&, const Request&, Replies&);

@@ -29,17 +29,7 @@ const std::vector<CommandRow>& StreamHub::Commands() const {
 }
 
 Bytes StreamHub::DataFrame(HubState& state) {
-  DataFrameContent content;
-  content.counter = state.counter++;
-  content.mask = 1;
-  for (std::size_t k = 0; k < kStreamBlockSize / 2; ++k)
-    AppendWord(content.blocks, SyntheticWord(content.counter, 0, static_cast<int>(k)));
-  if (state.options.dataFrameHook) state.options.dataFrameHook(content);
-  Bytes data;
-  AppendWord(data, content.counter);
-  data.insert(data.end(), content.blocks.begin(), content.blocks.end());
-  if (data.size() % 2 != 0) data.push_back(0);
-  return Frame(kStreamDataWord, data);
+  return SingleSensorDataFrame(state, kStreamDataWord, kStreamBlockSize, 1);
 }
 
 const std::vector<CommandRow>& QnSdkHub::Commands() const {
