@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -121,6 +122,56 @@ TEST_F(BsMain, RawHubIdentifiesItselfAndStreamsItsFrames) {
   ExpectSoundDataFrames(frames.Frames(), 20);
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(frames.Count(), handed) << "a frame was handed on after the stream stopped";
+}
+
+// A request as it must stand on the wire, built here word by word rather than
+// by the codec under test.
+Bytes Wire(std::initializer_list<std::uint16_t> payload) {
+  Bytes frame{0xAA, 0x55, static_cast<std::uint8_t>(4 + 2 * payload.size() + 2), 0};
+  for (const std::uint16_t word : payload) {
+    frame.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(word >> 8));
+  }
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < frame.size(); i += 2) sum += frame[i] | (frame[i + 1] << 8);
+  frame.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+  frame.push_back(static_cast<std::uint8_t>((sum >> 8) & 0xFF));
+  return frame;
+}
+
+TEST_F(BsMain, EveryRequestGoesOutByteForByte) {
+  StartSim();
+  ASSERT_TRUE(OpenHub("bsmain quat needreset"));
+  hub->StopStream();
+  ASSERT_TRUE(WaitFor([&] { return !sim->Streaming(); }));
+
+  struct Step {
+    const char* what;
+    Bytes frame;
+    int times;
+  };
+  const std::vector<Step> steps = {
+      {"reset", Wire({0xFFFF, 0xFFFF}), 5},
+      {"auto-transmit off", Wire({0x0400, 0x0000}), 5},
+      {"power on", Wire({0x0401, 0xFFFF}), 1},
+      {"data format quat", Wire({0x0402, 4321}), 1},
+      {"identify", Wire({0x0100, 0}), 1},
+      {"get state", Wire({0x0300, 0}), 1},
+      {"auto-transmit on", Wire({0x0400, 0xFFFF}), 5},
+      {"auto-transmit off", Wire({0x0400, 0x0000}), 5},
+  };
+  ASSERT_EQ(Wire({0x0100, 0}), (Bytes{0xAA, 0x55, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x00, 0xB4, 0x56}));
+  std::size_t expected = 0;
+  for (const auto& step : steps) expected += static_cast<std::size_t>(step.times);
+  WaitFor([&] { return sim->RequestsReceived().size() >= expected; });
+  const auto received = sim->RequestsReceived();
+  std::size_t next = 0;
+  for (const auto& step : steps)
+    for (int i = 0; i < step.times; ++i, ++next) {
+      ASSERT_LT(next, received.size()) << step.what;
+      EXPECT_EQ(received[next], step.frame) << step.what << " #" << i + 1;
+    }
+  EXPECT_EQ(received.size(), next) << "requests beyond those expected";
 }
 
 TEST_F(BsMain, QuatHubBehindAnEchoingAdapter) {
