@@ -139,11 +139,10 @@ Bytes Wire(std::initializer_list<std::uint16_t> payload) {
   return frame;
 }
 
-TEST_F(BsMain, EveryRequestGoesOutByteForByte) {
+TEST_F(BsMain, EveryRequestOfOpenAndCloseGoesOutByteForByte) {
   StartSim();
   ASSERT_TRUE(OpenHub("bsmain quat needreset"));
-  hub->StopStream();
-  ASSERT_TRUE(WaitFor([&] { return !sim->Streaming(); }));
+  hub->Close();
 
   struct Step {
     const char* what;
@@ -159,6 +158,7 @@ TEST_F(BsMain, EveryRequestGoesOutByteForByte) {
       {"get state", Wire({0x0300, 0}), 1},
       {"auto-transmit on", Wire({0x0400, 0xFFFF}), 5},
       {"auto-transmit off", Wire({0x0400, 0x0000}), 5},
+      {"power off", Wire({0x0401, 0x0000}), 1},
   };
   ASSERT_EQ(Wire({0x0100, 0}), (Bytes{0xAA, 0x55, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x00, 0xB4, 0x56}));
   std::size_t expected = 0;

@@ -100,6 +100,11 @@ class SimulatedHub::Impl {
     std::lock_guard<std::mutex> lock(mutex_);
     if (poller.fd != line_.Fd()) return true;  // replugged meanwhile
     if (poller.revents & POLLHUP) {
+      // What the client wrote just before it closed are requests all the same.
+      if ((poller.revents & POLLIN) && lineOpen_) {
+        Receive();
+        if (lineOpen_) ConsumeArrived();
+      }
       if (lineOpen_) LineClosed();
       return false;
     }
