@@ -40,6 +40,14 @@ void Release(CLibraryContext::DeviceSets& sets) {
   sets.clear();
 }
 
+// For cleanup paths, which have nowhere to report a failure.
+void ReleaseQuietly(CLibraryContext::DeviceSets& sets) noexcept {
+  try {
+    Release(sets);
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 CLibraryContext::CLibraryContext() : core_(boost::log::core::get()) {
@@ -67,12 +75,7 @@ CLibraryContext::~CLibraryContext() {
   core_->reset_filter();
   for (const auto& attribute : addedAttributes_) core_->remove_global_attribute(attribute);
   configuration_.clear();
-  for (auto& [handle, sets] : handles_) {
-    try {
-      Release(sets);
-    } catch (...) {
-    }
-  }
+  for (auto& [handle, sets] : handles_) ReleaseQuietly(sets);
   handles_.clear();
 }
 
@@ -119,12 +122,7 @@ int CLibraryContext::CreateDevice(int workset, const char* iniFile, const char* 
   // Whatever did open is closed again unless the sets reach the table.
   struct ReleaseOnExit {
     DeviceSets& sets;
-    ~ReleaseOnExit() {
-      try {
-        Release(sets);
-      } catch (...) {
-      }
-    }
+    ~ReleaseOnExit() { ReleaseQuietly(sets); }
   } releaseOnExit{sets};
 
   std::vector<std::string> dependencies;

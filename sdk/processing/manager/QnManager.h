@@ -9,6 +9,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "communication/Hub.h"
+#include "communication/qn/Frame.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/ChainFactory.h"
 #include "processing/manager/FrameGate.h"
@@ -37,13 +38,13 @@ class CManager : public Manager::CManager {
   static StagePtr CreateProcessing(const std::string& identity, const SensorPtr& sensor, const StagePtr& next);
 
   // Data frame layout, bytes of the frame as received.
-  static constexpr std::size_t kLengthOffset = 2;
-  static constexpr std::size_t kCounterOffset = 6;
-  static constexpr std::size_t kRawWordOffset = 8;
-  static constexpr std::size_t kMaskOffset = 10;
-  static constexpr std::size_t kFirstBlockOffset = 14;
-  static constexpr std::size_t kChecksumBytes = 2;
-  static constexpr std::size_t kMaxFrameBytes = 16384;
+  static constexpr std::size_t kLengthOffset = Communication::Device::QN::Frame::kLengthOffset;
+  static constexpr std::size_t kCounterOffset = Communication::Device::QN::DataFrame::kCounterOffset;
+  static constexpr std::size_t kRawWordOffset = Communication::Device::QN::DataFrame::kHubWordOffset;
+  static constexpr std::size_t kMaskOffset = Communication::Device::QN::DataFrame::kMaskOffset;
+  static constexpr std::size_t kFirstBlockOffset = Communication::Device::QN::DataFrame::kFirstBlockOffset;
+  static constexpr std::size_t kChecksumBytes = Communication::Device::QN::Frame::kChecksumSize;
+  static constexpr std::size_t kMaxFrameBytes = Communication::Device::QN::Frame::kMaxLength;
 
   // Header value computed from the raw hub word.
   static double RawHubValue(std::uint16_t rawWord) { return (rawWord / 1986.0 - 6.1) * 100 / 2.3; }

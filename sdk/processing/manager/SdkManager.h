@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "communication/qn/QnSdk.h"
 #include "processing/manager/Manager.h"
 
 namespace Processing::Manager::QN {
@@ -22,8 +23,8 @@ class CSdkManager : public Manager::CManager {
 
   static constexpr std::size_t kMaskOffset = 4;
   static constexpr std::size_t kHeaderWordOffset = 8;
-  static constexpr std::size_t kFirstRecordOffset = 12;
-  static constexpr std::size_t kRecordBytes = 104;
+  static constexpr std::size_t kFirstRecordOffset = Communication::Device::QN::CQnSdk::kHeaderBytes;
+  static constexpr std::size_t kRecordBytes = Communication::Device::QN::CQnSdk::kRecordBytes;
 
  private:
   std::atomic<std::uint16_t> counter_{0};
