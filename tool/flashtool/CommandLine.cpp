@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include <boost/algorithm/string/join.hpp>
 #include <boost/lexical_cast.hpp>
 #include <boost/program_options/parsers.hpp>
 
@@ -81,9 +82,8 @@ void CommandLine::checkExclusiveModes(const po::variables_map& variables) const 
   for (const auto& mode : modes)
     if (mode->isMode() && variables.count(mode->getOptionName())) given.push_back(mode->getOptionName());
   if (given.size() < 2) return;
-  std::string names;
-  for (const auto& name : given) names += (names.empty() ? "" : ", ") + name;
-  throw std::runtime_error("the following options can't be used simultaneously: " + names);
+  throw std::runtime_error("the following options can't be used simultaneously: " +
+                           boost::algorithm::join(given, ", "));
 }
 
 void CommandLine::captureParameters(const po::variables_map& variables) {
@@ -113,10 +113,8 @@ void CommandLine::bindModeParameters(const boost::shared_ptr<ModeBase>& mode) co
       missing.push_back(use.name);
   }
   if (missing.empty()) return;
-  std::string names;
-  for (const auto& name : missing) names += (names.empty() ? "" : ", ") + name;
   throw std::runtime_error(std::string("you must define parameter") + (missing.size() > 1 ? "s" : "") + " " +
-                           names + " for mode " + mode->getOptionName());
+                           boost::algorithm::join(missing, ", ") + " for mode " + mode->getOptionName());
 }
 
 void parseCommandLine(int argc, const char* const argv[], CommandLine& commandLine) {

@@ -16,11 +16,6 @@ std::uint32_t readWord(const std::string& image, std::int32_t offset, std::int32
   return word;
 }
 
-void writeWord(std::string& image, std::int32_t offset, std::int32_t bytes, std::uint32_t word) {
-  for (std::int32_t i = 0; i < bytes; ++i, word >>= 8)
-    image[static_cast<std::size_t>(offset + i)] = static_cast<char>(word & 0xFF);
-}
-
 // A signed word of 2 or 4 bytes, sign-extended.
 std::int32_t readSigned(const std::string& image, std::int32_t offset, std::int32_t bytes) {
   const std::uint32_t word = readWord(image, offset, bytes);
@@ -35,11 +30,6 @@ std::uint32_t readField(const std::string& image, const FlashLayout& layout, Fla
 std::int32_t readSignedField(const std::string& image, const FlashLayout& layout,
                              FlashField::Index field) {
   return readSigned(image, layout.offsets[field], flashFieldBytes(layout, field));
-}
-
-void requireImageSize(const std::string& image, const FlashLayout& layout) {
-  if (image.size() < static_cast<std::size_t>(layout.size))
-    throw std::runtime_error("the flash image is shorter than its memory layout");
 }
 
 // Value × scale truncated toward zero, as the signed word of `bytes` bytes that
@@ -139,12 +129,12 @@ void encode(const FlashChangeRequest& request, const FlashLayout& layout) {
                       toFixedPoint(*request.magnetometerGain, layout.scale, 4, "magnetometer gain")});
 
   for (const auto& write : writes)
-    writeWord(request.work, layout.offsets[write.field], flashFieldBytes(layout, write.field), write.word);
+    writeFlashWord(request.work, layout.offsets[write.field], flashFieldBytes(layout, write.field), write.word);
 
   // Fields that this generation lacks are left out with a warning, never an error.
   const auto store = [&](FlashField::Index field, std::uint32_t word, const char* warning) {
     if (layout.has(field))
-      writeWord(request.work, layout.offsets[field], flashFieldBytes(layout, field), word);
+      writeFlashWord(request.work, layout.offsets[field], flashFieldBytes(layout, field), word);
     else
       std::cout << "WARNING: " << warning << std::endl;
   };
@@ -166,6 +156,16 @@ void encode(const FlashChangeRequest& request, const FlashLayout& layout) {
 }
 
 }  // namespace
+
+void writeFlashWord(std::string& image, std::int32_t offset, std::int32_t bytes, std::uint32_t word) {
+  for (std::int32_t i = 0; i < bytes; ++i, word >>= 8)
+    image[static_cast<std::size_t>(offset + i)] = static_cast<char>(word & 0xFF);
+}
+
+void requireImageSize(const std::string& image, const FlashLayout& layout) {
+  if (image.size() < static_cast<std::size_t>(layout.size))
+    throw std::runtime_error("the flash image is shorter than its memory layout");
+}
 
 const FlashLayout* findFlashLayout(std::string_view key) {
   for (const auto& layout : kFlashLayouts)

@@ -208,6 +208,12 @@ struct FlashChangeRequest {
   std::optional<std::uint16_t> taringDuration;  // samples at 500 samples per second
 };
 
+// Stores the low `bytes` bytes of `word` at `offset`, least significant first.
+void writeFlashWord(std::string& image, std::int32_t offset, std::int32_t bytes, std::uint32_t word);
+
+// Throws std::runtime_error when the image is shorter than the layout.
+void requireImageSize(const std::string& image, const FlashLayout& layout);
+
 // The row whose key equals `key` exactly, or null.
 const FlashLayout* findFlashLayout(std::string_view key);
 

@@ -21,10 +21,6 @@
 
 namespace {
 
-void storeLittleEndian(std::string& image, std::size_t offset, std::size_t bytes, std::uint32_t word) {
-  for (std::size_t i = 0; i < bytes; ++i, word >>= 8) image[offset + i] = static_cast<char>(word & 0xFF);
-}
-
 template <typename Change>
 void changeFields(const std::string& key, std::string& image, Change change) {
   std::string work = image;
@@ -223,14 +219,13 @@ void minimizeInitializationDelays(const std::string& key, std::string& image) {
       return;
     }
   }
-  if (image.size() < static_cast<std::size_t>(layout.size))
-    throw std::runtime_error("the flash image is shorter than its memory layout");
-  const auto at = [&](FlashField::Index field) { return static_cast<std::size_t>(layout.offsets[field]); };
-  storeLittleEndian(image, at(FlashField::WarmUpTime), 2, 0);
+  requireImageSize(image, layout);
+  const auto at = [&](FlashField::Index field) { return layout.offsets[field]; };
+  writeFlashWord(image, at(FlashField::WarmUpTime), 2, 0);
   for (auto field : {FlashField::BiasCoefficient1, FlashField::BiasCoefficient2, FlashField::BiasCoefficient3,
                      FlashField::BiasCoefficient4})
-    storeLittleEndian(image, at(field), 4, 0);
-  storeLittleEndian(image, at(FlashField::BiasCoefficient5), 4, static_cast<std::uint32_t>(kBiasCoefficientScale));
+    writeFlashWord(image, at(field), 4, 0);
+  writeFlashWord(image, at(FlashField::BiasCoefficient5), 4, static_cast<std::uint32_t>(kBiasCoefficientScale));
 }
 
 void upgradeFlashLayout(const std::string& image, std::string& upgraded) {
@@ -242,9 +237,9 @@ void upgradeFlashLayout(const std::string& image, std::string& upgraded) {
   // Header words of the current layout, inside the protected region, so they
   // are set directly rather than through changeBlock.
   std::string header(reinterpret_cast<const char*>(flasher.image), 14);
-  storeLittleEndian(header, 0, 4, 65536000);  // word 0 becomes 0, word 1 becomes 1000
-  storeLittleEndian(header, 4, 2, 2000);
-  storeLittleEndian(header, 12, 2, 96);
+  writeFlashWord(header, 0, 4, 65536000);  // word 0 becomes 0, word 1 becomes 1000
+  writeFlashWord(header, 4, 2, 2000);
+  writeFlashWord(header, 12, 2, 96);
   std::copy(header.begin(), header.end(), flasher.image);
 
   auto templateBytes = upgradeTemplate();
