@@ -5,10 +5,12 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -345,6 +347,47 @@ TEST_F(Cu, AHubWithoutSlotsOpensWithoutSensors) {
   EXPECT_EQ(LastRequest(0x0404), Bytes(8, 0));
   EXPECT_EQ(hub->GetSensorId(0), "");
   EXPECT_FALSE(hub->SetSensorFlash(0, Bytes(64, 1)));
+}
+
+// Auto-transmit and power travel in one word: switching one keeps the other,
+// and only the auto-transmit switch is repeated.
+TEST_F(Cu, AutoTransmitAndPowerShareOneWord) {
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::UsbCu;
+  Start(std::move(options));
+  ASSERT_TRUE(Open("device=usbcu raw"));
+  hub->SetPower(true);
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    std::uint16_t word;
+    std::size_t times;
+  };
+  const std::vector<Step> steps = {
+      {"auto-transmit off, power on", [&] { hub->SetAutoTx(false); }, 0xFF00, 5},
+      {"auto-transmit on, power on", [&] { hub->SetAutoTx(true); }, 0xFFFF, 5},
+      {"power off, auto-transmit on", [&] { hub->SetPower(false); }, 0x00FF, 1},
+      {"auto-transmit off, power off", [&] { hub->SetAutoTx(false); }, 0x0000, 5},
+  };
+  for (const auto& step : steps) {
+    std::size_t before = 0;
+    // Let earlier requests settle before counting.
+    ASSERT_TRUE(WaitFor([&] {
+      const std::size_t now = sim->RequestsReceived().size();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      before = sim->RequestsReceived().size();
+      return before == now;
+    }));
+    step.act();
+    ASSERT_TRUE(WaitFor([&] { return sim->RequestsReceived().size() >= before + step.times; })) << step.what;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto received = sim->RequestsReceived();
+    ASSERT_EQ(received.size(), before + step.times) << step.what;
+    for (std::size_t i = before; i < received.size(); ++i) {
+      EXPECT_EQ(Frame::Word(received[i].data() + 4), 0x0400) << step.what;
+      EXPECT_EQ(Frame::Word(received[i].data() + 6), step.word) << step.what;
+    }
+  }
 }
 
 using Dongle = OnSimulator<CDongle>;

@@ -119,9 +119,7 @@ std::uint32_t CCu::PositionMask(std::uint32_t slotMask, int slotCount) {
 void CCu::SetAutoTx(bool on) {
   QLOG(debug) << "set autotx = " << (on ? 1 : 0);
   switchWord_ = static_cast<std::uint16_t>((switchWord_ & 0xFF00) | (on ? 0x00FF : 0x0000));
-  const Bytes payload = Frame::Request(Frame::CommandWord(Command::kAutoTransmit), switchWord_);
-  for (int i = 0; i < Frame::Row(Command::kAutoTransmit).sends; ++i)
-    Send(payload.data(), static_cast<int>(payload.size()), false, true);
+  SendSwitch(Command::kAutoTransmit, switchWord_);
 }
 
 void CCu::SetPower(bool on) {

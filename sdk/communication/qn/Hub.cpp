@@ -286,19 +286,19 @@ void CHub::Run() {
   }
 }
 
-void CHub::SendSwitch(Command command, bool on) {
-  const Bytes payload = Frame::Request(Frame::CommandWord(command), on ? Frame::kOn : Frame::kOff);
+void CHub::SendSwitch(Command command, std::uint16_t value) {
+  const Bytes payload = Frame::Request(Frame::CommandWord(command), value);
   for (int i = 0; i < Frame::Row(command).sends; ++i) Send(payload.data(), static_cast<int>(payload.size()), false, true);
 }
 
 void CHub::SwitchAutoTx(bool on) {
   QLOG(debug) << "set autotx = " << (on ? 1 : 0);
-  SendSwitch(Command::kAutoTransmit, on);
+  SendSwitch(Command::kAutoTransmit, on ? Frame::kOn : Frame::kOff);
 }
 
 void CHub::SwitchPower(bool on) {
   QLOG(debug) << "set power = " << (on ? 1 : 0);
-  SendSwitch(Command::kPower, on);
+  SendSwitch(Command::kPower, on ? Frame::kOn : Frame::kOff);
 }
 
 std::shared_ptr<CSensor> CHub::SensorAt(int) { return nullptr; }

@@ -91,13 +91,13 @@ class CHub : public Device::CHub {
   // reply awaited.
   void SwitchAutoTx(bool on);
   void SwitchPower(bool on);
+  // Frames the command with the given value word and sends it as often as its row says.
+  void SendSwitch(Frame::Command command, std::uint16_t value);
 
   int dataType_ = DataType::kNone;
 
  private:
   class RequestTurn;
-
-  void SendSwitch(Frame::Command command, bool on);
 
   int delayBeforeTransmission_ = 0;  // ms
   int delayBetweenWriting_ = 0;      // ms
