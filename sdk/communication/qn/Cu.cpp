@@ -37,15 +37,6 @@ void PutBigEndian(std::uint8_t* bytes, std::uint16_t word) {
   bytes[1] = static_cast<std::uint8_t>(word & 0xFF);
 }
 
-std::uint32_t Long(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(Frame::Word(bytes)) | static_cast<std::uint32_t>(Frame::Word(bytes + 2)) << 16;
-}
-
-void PutLong(std::uint8_t* bytes, std::uint32_t value) {
-  Frame::PutWord(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
-  Frame::PutWord(bytes + 2, static_cast<std::uint16_t>(value >> 16));
-}
-
 std::uint32_t ReverseBits(std::uint32_t value) {
   std::uint32_t reversed = 0;
   for (int bit = 0; bit < 32; ++bit) reversed |= ((value >> bit) & 1u) << (31 - bit);
@@ -108,7 +99,7 @@ bool CCu::AnswersBusAddress(const Bytes& image, int busAddress) {
   if (image.size() >= kAddressWordOffset + 2 && Frame::Word(image.data() + kAddressWordOffset) == busAddress)
     return true;
   return image.size() >= kAddressLongOffset + 4 &&
-         static_cast<std::int32_t>(Long(image.data() + kAddressLongOffset)) == busAddress;
+         static_cast<std::int32_t>(Frame::Long(image.data() + kAddressLongOffset)) == busAddress;
 }
 
 std::uint32_t CCu::PositionMask(std::uint32_t slotMask, int slotCount) {
@@ -136,10 +127,10 @@ void CCu::OnFrame(HubFrame& frame) {
     return;
   }
   std::uint8_t* bytes = frame.bytes.data();
-  const std::uint32_t slotMask = Long(bytes + DataFrame::kHubWordOffset);
+  const std::uint32_t slotMask = Frame::Long(bytes + DataFrame::kHubWordOffset);
   const std::uint16_t hubWord = Frame::Word(bytes + 12);
   Frame::PutWord(bytes + DataFrame::kHubWordOffset, hubWord);
-  PutLong(bytes + DataFrame::kMaskOffset, PositionMask(slotMask, slotCount_));
+  Frame::PutLong(bytes + DataFrame::kMaskOffset, PositionMask(slotMask, slotCount_));
 }
 
 bool CCu::GetHubId() {

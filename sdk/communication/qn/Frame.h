@@ -46,6 +46,15 @@ constexpr void PutWord(std::uint8_t* bytes, std::uint16_t word) {
   bytes[1] = static_cast<std::uint8_t>(word >> 8);
 }
 
+constexpr std::uint32_t Long(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(Word(bytes)) | static_cast<std::uint32_t>(Word(bytes + 2)) << 16;
+}
+
+constexpr void PutLong(std::uint8_t* bytes, std::uint32_t value) {
+  PutWord(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
+  PutWord(bytes + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
 // Sum modulo 65536 of the little-endian words in the first length bytes
 // (length even).
 constexpr std::uint16_t Checksum(const std::uint8_t* bytes, std::size_t length) {

@@ -13,10 +13,6 @@ namespace {
 constexpr std::size_t kSyncBytes = 4;
 constexpr std::size_t kMaskOffset = 4;
 
-std::uint32_t Long(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(Frame::Word(bytes)) | static_cast<std::uint32_t>(Frame::Word(bytes + 2)) << 16;
-}
-
 }  // namespace
 
 static_assert(CQnSdk::kHeaderBytes + CQnSdk::kFooterBytes == 16);
@@ -51,12 +47,12 @@ int CQnSdk::ReceiveFrame(std::uint8_t* buffer, int capacity) {
   if (transport->Read(bytes + kSyncBytes, static_cast<int>(kHeaderBytes - kSyncBytes)) !=
       static_cast<int>(kHeaderBytes - kSyncBytes))
     return 0;
-  const std::size_t length = FrameLength(Long(buffer + kMaskOffset));
+  const std::size_t length = FrameLength(Frame::Long(buffer + kMaskOffset));
   if (static_cast<std::size_t>(capacity) < length) return 0;
   const int rest = static_cast<int>(length - kHeaderBytes);
   if (transport->Read(bytes + kHeaderBytes, rest) != rest) return 0;
   QLOG(trace) << "received data: " << boost::log::dump(buffer, length);
-  if (Long(buffer + length - kFooterBytes) != kFooter) {
+  if (Frame::Long(buffer + length - kFooterBytes) != kFooter) {
     QLOG(trace) << "receive error: wrong footer";
     return 0;
   }
