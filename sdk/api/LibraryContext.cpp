@@ -69,14 +69,17 @@ CLibraryContext::CLibraryContext() : core_(boost::log::core::get()) {
 }
 
 CLibraryContext::~CLibraryContext() {
-  // The logging core may outlive this library (a host that logs through it
-  // too): leave no sink, filter or attribute behind whose code goes with us.
-  core_->remove_all_sinks();
-  core_->reset_filter();
-  for (const auto& attribute : addedAttributes_) core_->remove_global_attribute(attribute);
-  configuration_.clear();
+  // The sets close first, while the level filter still holds their records
+  // back and the ones it passes still reach the log file.
   for (auto& [handle, sets] : handles_) ReleaseQuietly(sets);
   handles_.clear();
+  configuration_.clear();
+  // The logging core may outlive this library (a host that logs through it
+  // too): leave no sink, filter or attribute behind whose code goes with us,
+  // and none of the host's own sinks taken away.
+  core_->remove_sink(sink_);
+  core_->reset_filter();
+  for (const auto& attribute : addedAttributes_) core_->remove_global_attribute(attribute);
 }
 
 void CLibraryContext::AddCommonAttributes() {

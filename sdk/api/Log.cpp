@@ -11,18 +11,21 @@ namespace Logging {
 
 namespace {
 std::atomic<Logger*> g_logger{nullptr};
+std::atomic<bool> g_released{false};
 std::mutex g_loggerMutex;
 }  // namespace
 
-Logger& Get() {
-  if (auto* logger = g_logger.load(std::memory_order_acquire)) return *logger;
+Logger* Active() {
+  if (auto* logger = g_logger.load(std::memory_order_acquire)) return logger;
   std::lock_guard<std::mutex> lock(g_loggerMutex);
+  if (g_released.load(std::memory_order_relaxed)) return nullptr;
   if (!g_logger.load(std::memory_order_relaxed)) g_logger.store(new Logger(), std::memory_order_release);
-  return *g_logger.load(std::memory_order_relaxed);
+  return g_logger.load(std::memory_order_relaxed);
 }
 
 void Release() {
   std::lock_guard<std::mutex> lock(g_loggerMutex);
+  g_released.store(true, std::memory_order_relaxed);
   delete g_logger.exchange(nullptr);
 }
 

@@ -1,0 +1,117 @@
+// A host that ends without closing its device sets: the process must end
+// cleanly, whichever way the host loaded the library, with nothing of the
+// SDK's on its standard output.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ScratchDirectory.h"
+#include "simhub/SimulatedHub.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRuns = 20;
+
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct HostCase {
+  const char* name;
+  std::vector<std::string> command;  // the library and the parameter texts follow
+};
+
+std::ostream& operator<<(std::ostream& out, const HostCase& c) { return out << c.name; }
+
+// One run of a host in a directory of its own; its standard output and error go to files there.
+pid_t Start(const std::vector<std::string>& words, const fs::path& directory) {
+  const pid_t child = fork();
+  if (child != 0) return child;
+  if (chdir(directory.c_str()) != 0) _exit(126);
+  const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0 || err < 0) _exit(126);
+  dup2(out, STDOUT_FILENO);
+  dup2(err, STDERR_FILENO);
+  std::vector<char*> argv;
+  for (const auto& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+class ProcessExit : public ::testing::TestWithParam<HostCase> {
+ protected:
+  ScratchDirectory scratch;
+};
+
+// Every run has its own dongle and USB CU hub, so that the runs go side by
+// side rather than one USB CU open after the other.
+TEST_P(ProcessExit, WithOpenSetsEndsCleanlyEveryTime) {
+  const HostCase& c = GetParam();
+  if (c.command.front().empty()) GTEST_SKIP() << c.name << " cannot load this build of the library";
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  std::vector<std::unique_ptr<SimHub::SimulatedHub>> hubs;
+  std::vector<pid_t> children;
+  for (int run = 0; run < kRuns; ++run) {
+    const int dongleCom = 2 * run + 1;
+    const int cuCom = 2 * run + 2;
+    for (const auto& [kind, com] : {std::pair{SimHub::HubKind::Dongle, dongleCom}, std::pair{SimHub::HubKind::UsbCu, cuCom}}) {
+      SimHub::HubOptions options;
+      options.kind = kind;
+      SimHub::Bytes image(512, 0x5A);
+      image[6] = 1;
+      image[7] = 0;
+      options.sensors.push_back({"QN DKv6 IMU Mar 12 2019", image, {}});
+      hubs.push_back(std::make_unique<SimHub::SimulatedHub>(std::move(options)));
+      hubs.back()->AttachPty(scratch.Path(), com);
+    }
+    const fs::path directory = scratch.Path() / ("run" + std::to_string(run));
+    fs::create_directory(directory);
+    std::vector<std::string> words = c.command;
+    words.push_back(QUENLITH_SDK_LIBRARY);
+    words.push_back("device=dongle;com=" + std::to_string(dongleCom));
+    words.push_back("device=usbcu;com=" + std::to_string(cuCom));
+    children.push_back(Start(words, directory));
+  }
+
+  int clean = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    int status = 0;
+    ASSERT_EQ(waitpid(children[static_cast<std::size_t>(run)], &status, 0), children[static_cast<std::size_t>(run)]);
+    const fs::path directory = scratch.Path() / ("run" + std::to_string(run));
+    const std::string out = Contents(directory / "stdout.txt");
+    const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    EXPECT_TRUE(exited) << "run " << run << ": "
+                        << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                                : "status " + std::to_string(WEXITSTATUS(status)))
+                        << "\n" << Contents(directory / "stderr.txt");
+    EXPECT_EQ(out, "") << "run " << run;
+    if (exited && out.empty()) ++clean;
+  }
+  EXPECT_EQ(clean, kRuns);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, ProcessExit,
+                         ::testing::Values(HostCase{"CppHost", {EXIT_HOST, "keep"}},
+                                           HostCase{"CppHostThatUnloads", {EXIT_HOST, "unload"}},
+                                           HostCase{"PythonCtypesHost", {PYTHON_HOST, EXIT_HOST_SCRIPT}}),
+                         [](const ::testing::TestParamInfo<HostCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
