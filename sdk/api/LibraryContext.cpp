@@ -1,6 +1,7 @@
 #include "api/LibraryContext.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -98,13 +99,19 @@ void CLibraryContext::AddCommonAttributes() {
 
 void CLibraryContext::LoadIni(const char* iniFile) {
   const std::string path = iniFile ? iniFile : kDefaultIniFile;
-  try {
-    boost::property_tree::ptree loaded;
-    boost::property_tree::ini_parser::read_ini(path, loaded);
-    configuration_ = std::move(loaded);
-  } catch (const std::exception&) {
-    QLOG(warning) << "ini file loading failed: " << path;
+  // Only a regular file: a FIFO would block the open for ever and a device
+  // would be read without end.
+  std::error_code error;
+  if (std::filesystem::is_regular_file(path, error)) {
+    try {
+      boost::property_tree::ptree loaded;
+      boost::property_tree::ini_parser::read_ini(path, loaded);
+      configuration_ = std::move(loaded);
+      return;
+    } catch (const std::exception&) {
+    }
   }
+  QLOG(warning) << "ini file loading failed: " << path;
 }
 
 int CLibraryContext::CreateDevice(int workset, const char* iniFile, const char* parameters) {

@@ -1,7 +1,9 @@
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -118,6 +120,24 @@ TEST_F(Host, FailedOpensReturnMinusOneAndSayWhy) {
     for (const auto& line : c.logged) EXPECT_TRUE(Logged(line)) << line;
     scratch.Write("quenlith_sdk_lite.txt", "");
   }
+}
+
+// Only a regular file is read as INI text: a FIFO would block the open for
+// ever and a device like /dev/zero would be read without end.
+TEST_F(Host, AnIniPathThatIsNoRegularFileIsRefusedAsUnreadable) {
+  scratch.Write("real.ini", "[worksetnode_1]\ndevice=emulator\n");
+  std::filesystem::create_symlink("real.ini", scratch.Path() / "linked.ini");
+  ASSERT_EQ(mkfifo((scratch.Path() / "fifo.ini").c_str(), 0600), 0);
+  std::filesystem::create_directory(scratch.Path() / "directory.ini");
+  for (const std::string path : {"fifo.ini", "/dev/zero", "directory.ini"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(sdk->CreateDevice(1, path.c_str(), "debugOutputLevel=0"), -1);
+    EXPECT_TRUE(Logged("<warning> ini file loading failed: " + path));
+  }
+  const int handle = sdk->CreateDevice(1, "linked.ini", "debugOutputLevel=0");
+  EXPECT_GE(handle, 0) << "a link to a regular file is read";
+  EXPECT_FALSE(Logged("<warning> ini file loading failed: linked.ini"));
+  EXPECT_TRUE(sdk->CloseDevice(handle));
 }
 
 TEST_F(Host, WithoutFileNameTheDefaultIniIsReadAndLowPointersAreNoText) {

@@ -51,14 +51,14 @@ void printIdentity(int handle) {
   std::cout << "bus address: " << busAddress << std::endl;
 }
 
-// The file's bytes, or "can't open input file for reading": a directory opens
-// as a stream on Linux but holds no image. Reading stops one byte past the
-// largest image, which is enough to refuse a longer file at the size check
-// and keeps an endless input (a device) from filling the memory.
+// The file's bytes, or "can't open input file for reading". Only a regular
+// file holds an image: a directory opens as a stream on Linux, a FIFO blocks
+// the open and a device never ends. Reading stops one byte past the largest
+// image, which is enough to refuse a longer file at the size check.
 std::string readInputFile(const std::string& path) {
   const std::string failure = "can't open input file for reading";
   boost::system::error_code error;
-  if (boost::filesystem::is_directory(path, error)) throw std::runtime_error(failure);
+  if (!boost::filesystem::is_regular_file(path, error)) throw std::runtime_error(failure);
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error(failure);
   std::string bytes(static_cast<std::size_t>(kFlashImageCapacity) + 1, '\0');

@@ -1,6 +1,8 @@
 // How the built tool fails before it reaches a sensor: the SDK's settings
 // file, the adapter discovery, the device opening and the input file, each
 // with its exact output and status.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -104,17 +106,21 @@ TEST_F(DeviceOpening, TheSettingsFileNameIsExact) {
 }
 
 // The input is read before the device is opened, so nothing is opened for an
-// input that holds no image.
+// input that holds no image. Only a regular file holds one: a FIFO would block
+// the tool and a device would never end.
 TEST_F(DeviceOpening, RestoreRefusesAnUnreadableInputBeforeOpening) {
   WriteIni();
   MakeFakeSysfs(scratch.Path() / "sys", {{"ttyUSB3", kFtdiVendor, kQuenlithProduct, "Q"}});
   fs::create_directory(scratch.Path() / "directory");
+  ASSERT_EQ(mkfifo((scratch.Path() / "fifo").c_str(), 0600), 0);
   const struct {
     std::string input;
     std::string out;
   } cases[] = {
       {"directory", "ERROR: can't open input file for reading\n"},
       {"/proc/self/mem", "ERROR: can't open input file for reading\n"},
+      {"fifo", "ERROR: can't open input file for reading\n"},
+      {"/dev/zero", "ERROR: can't open input file for reading\n"},
       {"missing.bin", "ERROR: the input path does not exist\n"},
   };
   for (const auto& c : cases) {

@@ -244,7 +244,7 @@ TEST_F(SensorModes, RestoreWritesOnlyAnImageOfTheLayoutsSize) {
   sizes.Scratch().Write("short.bin", other.substr(0, 2047));
   sizes.Scratch().Write("long.bin", other + "x");
   sizes.Scratch().Write("empty.bin", "");
-  for (const std::string input : {"short.bin", "long.bin", "empty.bin", "/dev/zero"}) {
+  for (const std::string input : {"short.bin", "long.bin", "empty.bin"}) {
     const ToolRun run = RunTool({"--restore", "--input", input});
     EXPECT_EQ(run.out, kOpened + "restoring...\n" + kClosed + "ERROR: the expected size of the memory layout is incorrect\n")
         << input;
