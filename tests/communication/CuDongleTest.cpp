@@ -152,30 +152,31 @@ TEST(DongleRules, TheHeaderGoesInFrontOfTheBlock) {
   EXPECT_EQ(frame.length, 16384);
 }
 
-TEST(FlashWriteRules, OnlyAnExactReadBackAndAZeroStatusConfirm) {
+// The read-back decides a write: its data must begin with the image.
+TEST(FlashWriteRules, AReadBackConfirmsWhenItsDataBeginWithTheImage) {
   const Bytes image{1, 2, 3, 4};
+  struct Case {
+    const char* name;
+    Bytes data;  // of the read flash reply
+    bool confirms;
+  };
+  const Case cases[] = {
+      {"exact", {1, 2, 3, 4}, true},
+      {"longer, same first bytes", {1, 2, 3, 4, 0, 0}, true},
+      {"shorter: its last bytes were not stored", {1, 2}, false},
+      {"differing", {1, 2, 3, 5}, false},
+      {"longer, differing", {1, 2, 3, 5, 0, 0}, false},
+      {"empty", {}, false},
+  };
+  for (const Case& c : cases) {
+    const Bytes reply = SimHub::Frame(0x0510, c.data);
+    EXPECT_EQ(FlashWrite::ReadBackConfirms(reply.data(), static_cast<int>(reply.size()), image), c.confirms) << c.name;
+  }
   const Bytes exact = SimHub::Frame(0x0510, image);
-  const Bytes shortBack = SimHub::Frame(0x0510, Bytes{1, 2});
-  const Bytes longBack = SimHub::Frame(0x0510, Bytes{1, 2, 3, 4, 0, 0});
-  const Bytes differing = SimHub::Frame(0x0510, Bytes{1, 2, 3, 5});
-  EXPECT_TRUE(FlashWrite::ReadBackMatches(exact.data(), static_cast<int>(exact.size()), image));
-  EXPECT_FALSE(FlashWrite::ReadBackMatches(shortBack.data(), static_cast<int>(shortBack.size()), image));
-  EXPECT_FALSE(FlashWrite::ReadBackMatches(longBack.data(), static_cast<int>(longBack.size()), image));
-  EXPECT_FALSE(FlashWrite::ReadBackMatches(differing.data(), static_cast<int>(differing.size()), image));
-  EXPECT_FALSE(FlashWrite::ReadBackMatches(exact.data(), 0, image));
-
-  const Bytes ack = SimHub::Frame(0x0610, Bytes{0, 0});
-  const Bytes bare = SimHub::Frame(0x0610, Bytes{});
-  const Bytes refused = SimHub::Frame(0x0610, Bytes{1, 0});
-  const Bytes other = SimHub::Frame(0x0510, Bytes{0, 0});
-  EXPECT_TRUE(FlashWrite::Acknowledged(ack.data(), static_cast<int>(ack.size())));
-  EXPECT_TRUE(FlashWrite::Acknowledged(bare.data(), static_cast<int>(bare.size())));
-  EXPECT_FALSE(FlashWrite::Acknowledged(refused.data(), static_cast<int>(refused.size())));
-  EXPECT_FALSE(FlashWrite::Acknowledged(other.data(), static_cast<int>(other.size())));
-  EXPECT_FALSE(FlashWrite::Acknowledged(ack.data(), 0));
+  EXPECT_FALSE(FlashWrite::ReadBackConfirms(exact.data(), 0, image)) << "no reply";
 
   // A frame to a sensor on the bus: its own header, a checksum over it.
-  const Bytes frame = FlashWrite::AddressedFrame(0x07, Frame::Request(0x0100));
+  const Bytes frame = Frame::Build(Frame::Request(0x0100), 0x07);
   EXPECT_EQ(frame, (Bytes{0xF8, 0x07, 0x0A, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x09}));
 }
 
@@ -292,6 +293,32 @@ TEST_F(Cu, SlotsBecomeSensorsAndFramesCarryPositions) {
     EXPECT_EQ(Frame::Word(frame.data() + 8), static_cast<std::uint16_t>(counter * 3));
     EXPECT_EQ(Frame::Word(frame.data() + 10) | Frame::Word(frame.data() + 12) << 16, 0b1111);
     EXPECT_EQ(Frame::Word(frame.data() + 104), SimHub::SyntheticWord(counter, 3, 0));
+  }
+}
+
+// A sensor on the bus that never answers is waited out by the read time-out;
+// only a hub that reports it ends the request early. Either way the slot
+// yields no sensor and the next one is still found.
+TEST_F(Cu, ASilentSlotYieldsNoSensor) {
+  for (const bool hubReports : {false, true}) {
+    SCOPED_TRACE(hubReports ? "the hub reports the silent slot" : "the slot stays silent");
+    LogCapture caseLog;
+    SimHub::HubOptions options;
+    options.kind = SimHub::HubKind::UsbCu;
+    options.sensors = {{"", AddressedImage(4), {}}, {"QN DKv6 answering", AddressedImage(5), {}}};
+    options.directAccessTimeout = hubReports;
+    Start(std::move(options));
+    ASSERT_TRUE(Open("device=usbcu raw"));
+    ASSERT_EQ(hub->GetSensors().size(), 1u);
+    EXPECT_EQ(Sensor(0)->GetId(), "QN DKv6 answering");
+    EXPECT_EQ(Sensor(0)->GetIndex(), 1);
+    EXPECT_EQ(Sensor(0)->GetDataOffset(), 14 + 20);
+    const auto requests = sim->RequestsReceived();
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const Bytes& frame) {
+      return frame[1] == 4 && Frame::Word(frame.data() + 4) == 0x0100;
+    })) << "the silent slot was asked";
+    EXPECT_EQ(caseLog.Contains("<warning> send request error: direct access timeout"), hubReports);
+    TearDown();
   }
 }
 

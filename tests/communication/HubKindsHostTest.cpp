@@ -2,7 +2,10 @@
 // open, find the sensor by probing bus addresses, read its flash image, write
 // a new one, close; and the flash writes that must not report success.
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -188,60 +191,75 @@ INSTANTIATE_TEST_SUITE_P(
         HubCase{"Emulator", std::nullopt, "emulator", kDkv6, Image(512, 1, 1, 2), std::nullopt, "Emulator"}),
     [](const ::testing::TestParamInfo<HubCase>& info) { return std::string(info.param.name); });
 
-// A write counts only once the sensor acknowledged it and read back exactly
-// the image; anything else fails and keeps the cached image.
-struct WriteFault {
+// No sensor promises to answer a write: the read-back alone decides it, and
+// the cache takes what the sensor read back.
+struct AfterWrite {
   const char* name;
-  SimHub::Fault fault;
-  bool sensorChanged;  // whether the sensor's image changed nonetheless
+  bool acknowledges;    // the sensor answers writes
+  SimHub::Fault fault;  // what goes wrong after the write
+  bool written;         // what SetSensorFlash reports
+  enum Image { kOld, kWritten, kWrittenAndAZeroWord } cached;
+  bool sensorChanged;   // whether the sensor's own image changed
 };
 
-std::ostream& operator<<(std::ostream& out, const WriteFault& c) { return out << c.name; }
+std::ostream& operator<<(std::ostream& out, const AfterWrite& c) { return out << c.name; }
 
-struct FaultCase {
+struct WriteCase {
   HubCase hub;
-  WriteFault fault;
+  AfterWrite after;
 };
 
-std::ostream& operator<<(std::ostream& out, const FaultCase& c) { return out << c.hub << c.fault; }
+std::ostream& operator<<(std::ostream& out, const WriteCase& c) { return out << c.hub << c.after; }
 
-class FlashWriteFaults : public HostHub, public ::testing::WithParamInterface<FaultCase> {};
+class FlashWrites : public HostHub, public ::testing::WithParamInterface<WriteCase> {};
 
-TEST_P(FlashWriteFaults, ReportFailureAndKeepTheCachedImage) {
-  const FaultCase& c = GetParam();
-  Start(c.hub.kind, c.hub.identity, c.hub.image);
+TEST_P(FlashWrites, TheReadBackDecides) {
+  const WriteCase& c = GetParam();
+  SimHub::HubOptions options;
+  options.kind = *c.hub.kind;
+  options.sensors.push_back(SimHub::SimSensor{c.hub.identity, c.hub.image, {}});
+  options.acknowledgesWrites = c.after.acknowledges;
+  sim.emplace(std::move(options));
+  sim->AttachPty(scratch.Path(), kCom);
   const int handle = Open(c.hub.device);
   ASSERT_GE(handle, 0);
   const int address = *c.hub.busAddress;
 
-  sim->InjectFault(c.fault.fault);
+  sim->InjectFault(c.after.fault);
   const SimHub::Bytes written = Rewritten(c.hub.image);
-  EXPECT_FALSE(sdk.SetSensorFlash(handle, address, written.data(), static_cast<int>(written.size())));
-  EXPECT_EQ(sim->Flash(0), c.fault.sensorChanged ? written : c.hub.image);
-  EXPECT_EQ(Read(handle, address), c.hub.image);
+  EXPECT_EQ(sdk.SetSensorFlash(handle, address, written.data(), static_cast<int>(written.size())), c.after.written);
+  SimHub::Bytes cached = c.after.cached == AfterWrite::kOld ? c.hub.image : written;
+  if (c.after.cached == AfterWrite::kWrittenAndAZeroWord) cached.insert(cached.end(), {0, 0});
+  EXPECT_EQ(Read(handle, address), cached);
+  EXPECT_EQ(sim->Flash(0), c.after.sensorChanged ? written : c.hub.image);
+  EXPECT_EQ(Logged("flash mismatch"), !c.after.written);
   EXPECT_TRUE(sdk.CloseDevice(handle));
 }
 
-std::vector<FaultCase> FaultCases() {
+std::vector<WriteCase> WriteCases() {
   const std::vector<HubCase> hubs{
       {"UsbCu", SimHub::HubKind::UsbCu, "usbcu", kDkv6, Image(2048, 7, 1234, 3), 7, kCuId},
       {"Dongle", SimHub::HubKind::Dongle, "dongle", kDkv4, Image(512, 0, 0, 11), 1, "USB_Dongle"},
   };
-  const std::vector<WriteFault> faults{
-      {"NoAcknowledgement", SimHub::Fault::NoWriteAck, true},
-      {"Refused", SimHub::Fault::WriteRefused, false},
-      {"ShortReadBack", SimHub::Fault::ShortFlashRead, true},
-      {"LongReadBack", SimHub::Fault::LongFlashRead, true},
+  using F = SimHub::Fault;
+  const std::vector<AfterWrite> behaviours{
+      {"NoAnswer", false, F::None, true, AfterWrite::kWritten, true},
+      {"AnAnswer", true, F::None, true, AfterWrite::kWritten, true},
+      {"Garbage", false, F::GarbageAfterWrite, true, AfterWrite::kWritten, true},
+      {"LinkDropsBeforeReadBack", false, F::DropLineAfterWrite, false, AfterWrite::kOld, true},
+      {"ReadBackDiffers", false, F::WriteRefused, false, AfterWrite::kOld, false},
+      {"ShorterReadBack", false, F::ShortFlashRead, false, AfterWrite::kOld, true},
+      {"LongerReadBackSameStart", false, F::LongFlashRead, true, AfterWrite::kWrittenAndAZeroWord, true},
   };
-  std::vector<FaultCase> cases;
+  std::vector<WriteCase> cases;
   for (const auto& hub : hubs)
-    for (const auto& fault : faults) cases.push_back({hub, fault});
+    for (const auto& behaviour : behaviours) cases.push_back({hub, behaviour});
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FlashWriteFaults, ::testing::ValuesIn(FaultCases()),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) {
-                           return std::string(info.param.hub.name) + info.param.fault.name;
+INSTANTIATE_TEST_SUITE_P(Table, FlashWrites, ::testing::ValuesIn(WriteCases()),
+                         [](const ::testing::TestParamInfo<WriteCase>& info) {
+                           return std::string(info.param.hub.name) + info.param.after.name;
                          });
 
 // Images that no write frame can carry whole never reach the sensor.
@@ -419,5 +437,70 @@ INSTANTIATE_TEST_SUITE_P(
                      }
                    }}),
     [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
+
+// A hub cannot see a port close: a host that ended without switching the
+// stream off leaves it streaming, and the next open meets its frames (the
+// first of them cut, as the port opened while it was under way).
+struct StreamingAtOpen {
+  const char* name;
+  SimHub::HubKind kind;
+  const char* device;
+  std::uint16_t autoTransmitOn;  // the word that switches the stream on
+  std::optional<int> busAddress;
+};
+
+std::ostream& operator<<(std::ostream& out, const StreamingAtOpen& c) { return out << c.name; }
+
+class AlreadyStreaming : public HostHub, public ::testing::WithParamInterface<StreamingAtOpen> {};
+
+TEST_P(AlreadyStreaming, TheOpenGetsItsRepliesAmongTheFrames) {
+  const StreamingAtOpen& c = GetParam();
+  const SimHub::Bytes image = Image(512, 7, 1234, 9);
+  SimHub::HubOptions options;
+  options.kind = c.kind;
+  options.sensors.assign(c.kind == SimHub::HubKind::BsMain ? 20 : 1, SimHub::SimSensor{kDkv4, image, {}});
+  sim.emplace(std::move(options));
+  sim->AttachPty(scratch.Path(), kCom);
+  {
+    const int line = ::open(sim->LinkPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(line, 0);
+    termios settings{};
+    tcgetattr(line, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(line, TCSANOW, &settings);
+    const SimHub::Bytes on = SimHub::Frame(0x0400, {static_cast<std::uint8_t>(c.autoTransmitOn & 0xFF),
+                                                    static_cast<std::uint8_t>(c.autoTransmitOn >> 8)});
+    ASSERT_EQ(::write(line, on.data(), on.size()), static_cast<ssize_t>(on.size()));
+    ASSERT_TRUE(sim->WaitForDataFrames(3, std::chrono::seconds(5)));
+    ::close(line);
+  }
+  const auto before = sim->DataFramesSent();
+  ASSERT_TRUE(sim->WaitForDataFrames(before + 3, std::chrono::seconds(5))) << "the hub stopped when the line closed";
+
+  const int handle = Open(c.device);
+  ASSERT_GE(handle, 0);
+  Received received;
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Callback, &received));
+  std::string identity;
+  EXPECT_EQ(Probe(handle, identity), c.busAddress);
+  if (c.busAddress) {
+    EXPECT_EQ(identity, kDkv4);
+    EXPECT_EQ(Read(handle, *c.busAddress), image);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (received.Frames().size() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_GE(received.Frames().size(), 3u);
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AlreadyStreaming,
+                         ::testing::Values(StreamingAtOpen{"BsMain", SimHub::HubKind::BsMain, "bsmain raw", 0xFFFF,
+                                                           std::nullopt},
+                                           StreamingAtOpen{"UsbCu", SimHub::HubKind::UsbCu, "usbcu", 0xFFFF, 7},
+                                           StreamingAtOpen{"Dongle", SimHub::HubKind::Dongle, "dongle", 0xFFFF, 1}),
+                         [](const ::testing::TestParamInfo<StreamingAtOpen>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

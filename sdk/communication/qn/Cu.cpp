@@ -1,13 +1,14 @@
 #include "communication/qn/Cu.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <sstream>
 #include <thread>
 
 #include "api/Log.h"
 #include "communication/qn/FlashWrite.h"
+#include "communication/qn/SensorChannel.h"
+#include "communication/qn/SlotEntry.h"
 
 namespace Communication::Device::QN {
 
@@ -15,11 +16,6 @@ namespace {
 
 using Frame::Command;
 
-// Fields of one slot entry, offsets from the entry's start.
-constexpr std::size_t kSlotPeriod = 0;  // big-endian
-constexpr std::size_t kSlotAddress = 2;
-constexpr std::size_t kSlotFormat = 4;
-constexpr std::size_t kSlotBlockSize = 7;
 constexpr std::uint16_t kFormatCodeBase = 0x0200;  // + data type
 constexpr std::uint16_t kMaxPeriodShare = 0xFFFE;
 // The slot table request carries at most this many words from "cuconfig":
@@ -32,25 +28,14 @@ std::size_t EntryOffset(int slot) { return CCu::kSlotTableOffset + CCu::kSlotEnt
 // it that the slot table request and its check cover.
 std::size_t TableBytes(int slotCount) { return EntryOffset(slotCount) + CCu::kSlotEntrySize + 2; }
 
-void PutBigEndian(std::uint8_t* bytes, std::uint16_t word) {
-  bytes[0] = static_cast<std::uint8_t>(word >> 8);
-  bytes[1] = static_cast<std::uint8_t>(word & 0xFF);
-}
-
 std::uint32_t ReverseBits(std::uint32_t value) {
   std::uint32_t reversed = 0;
   for (int bit = 0; bit < 32; ++bit) reversed |= ((value >> bit) & 1u) << (31 - bit);
   return reversed;
 }
 
-bool IsBusSlot(const std::uint8_t* entry) {
-  return entry[kSlotAddress] == static_cast<std::uint8_t>(~entry[kSlotAddress + 1]);
-}
-
-// A plain request (the command word and one 0 word) to a sensor on the bus.
-Bytes SensorRequest(std::uint8_t address, Command command) {
-  return FlashWrite::AddressedFrame(address, Frame::Request(Frame::CommandWord(command)));
-}
+SlotEntry EntryAt(Bytes& state, int slot) { return SlotEntry(state.data() + EntryOffset(slot)); }
+ConstSlotEntry EntryAt(const Bytes& state, int slot) { return ConstSlotEntry(state.data() + EntryOffset(slot)); }
 
 // Splits at spaces; each piece a hexadecimal 16-bit word.
 bool ParseConfigWords(const std::string& text, std::vector<std::uint16_t>& words) {
@@ -82,8 +67,7 @@ CCu::~CCu() { CloseQuietly(); }
 
 int CCu::CountSlots(const Bytes& state) {
   int count = 0;
-  while (count < kMaxSlots && EntryOffset(count) + kSlotEntrySize <= state.size() &&
-         Frame::Word(state.data() + EntryOffset(count) + kSlotPeriod) != 0)
+  while (count < kMaxSlots && EntryOffset(count) + kSlotEntrySize <= state.size() && !EntryAt(state, count).EndsTable())
     ++count;
   return count;
 }
@@ -153,12 +137,10 @@ bool CCu::ShapeSlotTable(const std::string& cuConfig, Bytes& table) {
     if (table.size() < TableBytes(slotCount_)) table.resize(TableBytes(slotCount_), 0);
     const DataFormat format = LookupDataFormat(static_cast<std::uint16_t>(kFormatCodeBase + dataType_));
     for (int slot = 0; slot < slotCount_; ++slot) {
-      std::uint8_t* entry = table.data() + EntryOffset(slot);
-      if (dataType_ != DataType::kNone && format.dataType != DataType::kNone) {
-        Frame::PutWord(entry + kSlotFormat, static_cast<std::uint16_t>(kFormatCodeBase + dataType_));
-        entry[kSlotBlockSize] = static_cast<std::uint8_t>(format.blockSize);
-      }
-      PutBigEndian(entry + kSlotPeriod, PeriodShare(GetPeriod(), slot, slotCount_));
+      SlotEntry entry = EntryAt(table, slot);
+      if (dataType_ != DataType::kNone && format.dataType != DataType::kNone)
+        entry.SetFormat(static_cast<std::uint16_t>(kFormatCodeBase + dataType_), format.blockSize);
+      entry.SetPeriod(PeriodShare(GetPeriod(), slot, slotCount_));
     }
   } else {
     QLOG(info) << "configure hub by \"cu_config\" parameter : " << cuConfig;
@@ -171,7 +153,7 @@ bool CCu::ShapeSlotTable(const std::string& cuConfig, Bytes& table) {
     QLOG(info) << "found " << slotCount_ << " hub sensors slot(s)";
     if (table.size() < TableBytes(slotCount_)) table.resize(TableBytes(slotCount_), 0);
   }
-  Frame::PutWord(table.data() + EntryOffset(slotCount_) + kSlotPeriod, 0);
+  EntryAt(table, slotCount_).SetPeriod(0);
   return true;
 }
 
@@ -207,49 +189,23 @@ void CCu::FindSensors() {
   sensors_.clear();
   const Bytes state = GetHubState();
   const int slots = std::min(slotCount_, CountSlots(state));
-  std::array<std::uint8_t, kFrameCapacity> reply;
   int dataOffset = static_cast<int>(DataFrame::kFirstBlockOffset);
   for (int slot = 0; slot < slots; ++slot) {
-    const std::uint8_t* entry = state.data() + EntryOffset(slot);
-    const std::uint16_t code = Frame::Word(entry + kSlotFormat);
-    const int blockSize = entry[kSlotBlockSize];
+    const ConstSlotEntry entry = EntryAt(state, slot);
     const int offset = dataOffset;
-    dataOffset += blockSize;
+    dataOffset += entry.BlockSize();
 
-    std::string identity = "ExtV";
-    Bytes sensorState;
-    Bytes flash;
-    if (IsBusSlot(entry)) {
-      const std::uint8_t address = entry[kSlotAddress + 1];
-      const Bytes identify = SensorRequest(address, Command::kIdentify);
-      int length = Request(identify.data(), static_cast<int>(identify.size()), reply.data(),
-                           static_cast<int>(reply.size()), true, false);
-      if (length == 0) continue;
-      identity = Frame::Text(reply.data(), static_cast<std::size_t>(length));
-      QLOG(info) << "found \"" << identity << "\" sensor";
-
-      const Bytes getState = SensorRequest(address, Command::kGetState);
-      length = Request(getState.data(), static_cast<int>(getState.size()), reply.data(), static_cast<int>(reply.size()),
-                       true, false);
-      if (length == 0)
-        QLOG(warning) << "cann't get sensor state";
-      else
-        sensorState = Frame::Data(reply.data(), static_cast<std::size_t>(length));
-
-      const Bytes readFlash = SensorRequest(address, Command::kReadFlash);
-      length = RequestRetry(readFlash.data(), static_cast<int>(readFlash.size()), reply.data(),
-                            static_cast<int>(reply.size()), true, false);
-      if (length == 0) {
-        QLOG(warning) << "cann't get sensor flash";
-        std::this_thread::sleep_for(kFlashReadFailurePause);
-      } else {
-        flash = Frame::Data(reply.data(), static_cast<std::size_t>(length));
-      }
+    SensorAnswers answers{"ExtV", {}, {}};
+    if (entry.OnBus()) {
+      auto found = QuerySensor(*this, CSensorChannel::OnBus(entry.BusAddress()), kFlashReadFailurePause);
+      if (!found) continue;
+      answers = std::move(*found);
     } else {
-      QLOG(info) << "found internal \"" << identity << "\" sensor";
+      QLOG(info) << "found internal \"" << answers.identity << "\" sensor";
     }
-    sensors_.push_back(std::make_shared<CSensor>(identity, LookupDataFormat(code).dataType, offset, blockSize, slot,
-                                                 std::move(sensorState), std::move(flash)));
+    sensors_.push_back(std::make_shared<CSensor>(answers.identity, LookupDataFormat(entry.FormatCode()).dataType,
+                                                 offset, entry.BlockSize(), slot, std::move(answers.state),
+                                                 std::move(answers.flash)));
   }
   QLOG(info) << sensors_.size() << " sensor(s) found";
 }
@@ -272,9 +228,12 @@ bool CCu::SetSensorFlash(int busAddress, const Bytes& image) {
   const auto sensor = SensorAt(busAddress);
   if (!sensor || !FlashWrite::Writable(image)) return false;
   // The sensor answers at the bus address its image holds in the low byte of word 6.
-  const std::uint8_t address = sensor->GetFlash()[kAddressWordOffset];
+  const auto channel = CSensorChannel::OnBus(sensor->GetFlash()[kAddressWordOffset]);
   StopStream();
-  const bool written = FlashWrite::WriteAndVerify(*this, *sensor, busAddress, image, address, kFlashWriteSettle);
+  // Sent as a request, but no sensor promises an answer: the read-back decides.
+  Reply ignored;
+  channel.Request(*this, FlashWrite::Payload(image), ignored);
+  const bool written = FlashWrite::ReadBack(*this, *sensor, busAddress, image, channel, kFlashWriteSettle);
   StartStream();
   return written;
 }

@@ -5,21 +5,20 @@
 #include <string>
 
 #include "communication/qn/BsMain.h"
+#include "communication/qn/SlotEntry.h"
 
 namespace Communication::Device::QN {
 
 // The USB CU hub: up to 32 slots on a bus of its own, each a sensor addressed
 // by its own frame header or an internal sensor of the hub. The slot table
-// lives in the hub state from offset 8, 8-byte entries ended by a zero period:
-//   0 period in microseconds, big-endian   2 address pair ([~a][a] on the bus)
-//   4 data format code, little-endian      6 not interpreted   7 block size
-// Sensors' flash images are read and written by bus address, which the hub
-// matches against identifier words in each sensor's cached image.
+// lives in the hub state from offset 8, entries (SlotEntry.h) ended by a zero
+// period. Sensors' flash images are read and written by bus address, which the
+// hub matches against identifier words in each sensor's cached image.
 class CCu : public CBsMain {
  public:
   static constexpr int kMaxSlots = 32;
   static constexpr std::size_t kSlotTableOffset = 8;
-  static constexpr std::size_t kSlotEntrySize = 8;
+  static constexpr std::size_t kSlotEntrySize = SlotEntry::kSize;
   // The image words that may hold a sensor's bus address.
   static constexpr std::size_t kAddressWordOffset = 6;   // unsigned 16 bits
   static constexpr std::size_t kAddressLongOffset = 8;   // signed 32 bits

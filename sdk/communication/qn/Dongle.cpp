@@ -1,12 +1,12 @@
 #include "communication/qn/Dongle.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <thread>
 
 #include "api/Log.h"
 #include "communication/qn/FlashWrite.h"
+#include "communication/qn/SensorChannel.h"
 
 namespace Communication::Device::QN {
 
@@ -50,13 +50,13 @@ bool CDongle::Configure(const boost::property_tree::ptree& parameters) {
 void CDongle::ApplyFormatAndPeriod() {
   if (dataType_ != DataType::kNone) {
     formatCode_ = static_cast<std::uint16_t>(kFormatCodeBase + dataType_);
-    const Bytes format = Frame::Request(Frame::CommandWord(Command::kPower),
+    const Bytes format = Frame::Request(Frame::CommandWord(Command::kDongleFormat),
                                         static_cast<std::uint16_t>(kFormatWordBase + dataType_));
     Send(format.data(), static_cast<int>(format.size()), false, true);
   }
   if (GetPeriod() < kMaxHardwarePeriod) {
     const Bytes period =
-        Frame::Request(Frame::CommandWord(Command::kDataFormat), static_cast<std::uint16_t>(GetPeriod()));
+        Frame::Request(Frame::CommandWord(Command::kDonglePeriod), static_cast<std::uint16_t>(GetPeriod()));
     Send(period.data(), static_cast<int>(period.size()), false, true);
   } else {
     QLOG(info) << "software stream enabled";
@@ -66,28 +66,12 @@ void CDongle::ApplyFormatAndPeriod() {
 
 void CDongle::FindSensor() {
   sensors_.clear();
-  Reply reply;
-  int length = RequestCommand(Command::kIdentify, reply);
-  if (length == 0) return;
-  const std::string identity = Frame::Text(reply.data(), static_cast<std::size_t>(length));
-  QLOG(info) << "found \"" << identity << "\" sensor";
-
-  Bytes state;
-  length = RequestCommand(Command::kGetState, reply);
-  if (length == 0)
-    QLOG(warning) << "cann't get sensor state";
-  else
-    state = Frame::Data(reply.data(), static_cast<std::size_t>(length));
-
-  Bytes flash;
-  length = RequestCommand(Command::kReadFlash, reply, true);
-  if (length == 0)
-    QLOG(warning) << "cann't get sensor flash";
-  else
-    flash = Frame::Data(reply.data(), static_cast<std::size_t>(length));
+  auto answers = QuerySensor(*this, CSensorChannel::OfHub(), std::chrono::milliseconds(0));
+  if (!answers) return;
 
   // Without a state there is no format to map: the sensor streams nothing
   // that processing could read.
+  const Bytes& state = answers->state;
   DataFormat format = kUnknownFormat;
   if (state.size() >= kStateFormatOffset + 2)
     format = LookupDataFormat(Frame::Word(state.data() + kStateFormatOffset));
@@ -96,9 +80,9 @@ void CDongle::FindSensor() {
   if (dataType_ == DataType::kNone && format.dataType >= DataType::kRaw && format.dataType <= DataType::kQuatCalibrated)
     formatCode_ = static_cast<std::uint16_t>(kFormatCodeBase + format.dataType);
 
-  sensors_.push_back(std::make_shared<CSensor>(identity, format.dataType,
+  sensors_.push_back(std::make_shared<CSensor>(answers->identity, format.dataType,
                                                static_cast<int>(DataFrame::kFirstBlockOffset), format.blockSize, 0,
-                                               std::move(state), std::move(flash)));
+                                               std::move(answers->state), std::move(answers->flash)));
 }
 
 void CDongle::SetAutoTx(bool on) {
@@ -177,8 +161,14 @@ bool CDongle::SetSensorFlash(int busAddress, const Bytes& image) {
     return false;
   }
   if (!FlashWrite::Writable(image)) return false;
+  const auto channel = CSensorChannel::OfHub();
   StopStream();
-  const bool written = FlashWrite::WriteAndVerify(*this, *sensor, kBusAddress, image, std::nullopt, kFlashWriteSettle);
+  // Nothing answers the write; only a write that did not go out fails early.
+  bool written = channel.Send(*this, FlashWrite::Payload(image));
+  if (!written)
+    QLOG(error) << "sensor " << kBusAddress << " flash write not sent";
+  else
+    written = FlashWrite::ReadBack(*this, *sensor, kBusAddress, image, channel, kFlashWriteSettle);
   if (written) ApplyFormatAndPeriod();
   StartStream();
   return written;

@@ -1,16 +1,16 @@
 #pragma once
 
-// What the hubs that write sensors' flash images share: the frame to a sensor
-// on a hub's bus, and the checks that stand between a write and its success.
+// What the hubs that write sensors' flash images share. No sensor promises to
+// answer a write: the flash read that follows it decides.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "communication/qn/Frame.h"
 #include "communication/qn/Hub.h"
 #include "communication/qn/Sensor.h"
+#include "communication/qn/SensorChannel.h"
 
 namespace Communication::Device::QN::FlashWrite {
 
@@ -18,27 +18,23 @@ namespace Communication::Device::QN::FlashWrite {
 constexpr std::size_t kMaxImageSize = Frame::kMaxLength - Frame::kOverhead - 2;
 static_assert(kMaxImageSize == 16376);
 
-// A frame with the header [~address][address] instead of the hub's own: the
-// payload is the command word and its data (an even number of bytes, at least 2).
-Bytes AddressedFrame(std::uint8_t address, const Bytes& payload);
-
 // Whether an image can go out in one write frame: not empty, whole words and
 // no longer than a frame carries. Logs why not.
 bool Writable(const Bytes& image);
 
-// A write is acknowledged by a reply of the write command whose status word,
-// if it carries one, is 0.
-bool Acknowledged(const std::uint8_t* reply, int length);
+// The write command and the image.
+Bytes Payload(const Bytes& image);
 
-// The read-back confirms a write only when it holds exactly the image.
-bool ReadBackMatches(const std::uint8_t* reply, int length, const Bytes& image);
+// Whether a read-back confirms the image: its data begin with the image. A
+// longer one holds more than was written; a shorter one proves that the bytes
+// past its end were not stored.
+bool ReadBackConfirms(const std::uint8_t* reply, int length, const Bytes& image);
 
-// Writes the image to the sensor's flash, waits `settle`, stops auto-transmit
-// and reads the flash back; the sensor keeps the image as its own only when
-// the write was acknowledged and the read-back matches (failures logged under
-// `busAddress`). With `busFrameAddress` the requests go in frames addressed to
-// a sensor on the hub's bus, with the wake frame; otherwise in the hub's frames.
-bool WriteAndVerify(CHub& hub, CSensor& sensor, int busAddress, const Bytes& image,
-                    std::optional<std::uint8_t> busFrameAddress, std::chrono::milliseconds settle);
+// After a write went out: waits `settle`, stops auto-transmit and reads the
+// flash back (up to 10 attempts). When the read-back confirms the image, the
+// sensor caches the read-back's data and the result is true; otherwise
+// "sensor <busAddress> flash mismatch" is logged and the cache stays.
+bool ReadBack(CHub& hub, CSensor& sensor, int busAddress, const Bytes& image, const CSensorChannel& channel,
+              std::chrono::milliseconds settle);
 
 }  // namespace Communication::Device::QN::FlashWrite

@@ -5,20 +5,21 @@
 
 namespace Communication::Device::QN::Frame {
 
-std::size_t Build(const std::uint8_t* payload, std::size_t count, std::uint8_t* frame, std::size_t capacity) {
+std::size_t Build(const std::uint8_t* payload, std::size_t count, std::uint8_t* frame, std::size_t capacity,
+                  std::uint8_t address) {
   const std::size_t length = count + kOverhead;
   if (count < 2 || count % 2 != 0 || length > kMaxLength || length > capacity) return 0;
-  frame[0] = kStartByte;
-  frame[1] = kHubAddress;
+  frame[0] = static_cast<std::uint8_t>(~address);
+  frame[1] = address;
   PutWord(frame + kLengthOffset, static_cast<std::uint16_t>(length));
   std::memcpy(frame + kHeaderSize, payload, count);
   PutWord(frame + length - kChecksumSize, Checksum(frame, length - kChecksumSize));
   return length;
 }
 
-Bytes Build(const Bytes& payload) {
+Bytes Build(const Bytes& payload, std::uint8_t address) {
   Bytes frame(payload.size() + kOverhead);
-  frame.resize(Build(payload.data(), payload.size(), frame.data(), frame.size()));
+  frame.resize(Build(payload.data(), payload.size(), frame.data(), frame.size(), address));
   return frame;
 }
 

@@ -63,12 +63,16 @@ constexpr std::uint16_t Checksum(const std::uint8_t* bytes, std::size_t length) 
   return sum;
 }
 
+// The dongle gives two of BSmain's command words meanings of its own, so
+// they have rows of their own.
 enum class Command : std::size_t {
   kIdentify,
   kGetState,
   kAutoTransmit,
-  kPower,        // BSmain: power; dongle: data format
-  kDataFormat,   // BSmain: data format; dongle: period
+  kPower,          // BSmain
+  kDataFormat,     // BSmain: 1000 raw, 4321 quat
+  kDongleFormat,   // 1000 + data type
+  kDonglePeriod,   // microseconds
   kSlotTable,
   kReadFlash,
   kPollData,     // plus the data type
@@ -85,12 +89,14 @@ struct CommandRow {
   int sends;
 };
 
-constexpr std::array<CommandRow, 12> kCommands{{
+constexpr std::array<CommandRow, 14> kCommands{{
     {Command::kIdentify, 0x0100, 1},
     {Command::kGetState, 0x0300, 1},
     {Command::kAutoTransmit, 0x0400, 5},
     {Command::kPower, 0x0401, 1},
     {Command::kDataFormat, 0x0402, 1},
+    {Command::kDongleFormat, 0x0401, 1},
+    {Command::kDonglePeriod, 0x0402, 1},
     {Command::kSlotTable, 0x0404, 1},
     {Command::kReadFlash, 0x0500, 1},
     {Command::kPollData, 0x0200, 1},
@@ -120,11 +126,14 @@ static_assert(Word(kWakeFrame.data() + kLengthOffset) == kWakeFrame.size());
 static_assert(Word(kWakeFrame.data() + kCommandOffset) == CommandWord(Command::kWake));
 static_assert(Checksum(kWakeFrame.data(), kWakeFrame.size() - kChecksumSize) == Word(kWakeFrame.data() + 6));
 
-// Frames a payload (command word and data) addressed to the hub into frame.
+// Frames a payload (command word and data) into frame, headed by
+// [~address][address]: the hub's own address, or a sensor's on a hub's bus.
 // Returns the frame's length, or 0 when the payload is shorter than a word, of
 // odd length, too long for a frame or larger than capacity allows.
-std::size_t Build(const std::uint8_t* payload, std::size_t count, std::uint8_t* frame, std::size_t capacity);
-Bytes Build(const Bytes& payload);
+std::size_t Build(const std::uint8_t* payload, std::size_t count, std::uint8_t* frame, std::size_t capacity,
+                  std::uint8_t address = kHubAddress);
+// Empty when the payload makes no frame.
+Bytes Build(const Bytes& payload, std::uint8_t address = kHubAddress);
 // A plain request: the command word and one data word.
 Bytes Request(std::uint16_t command, std::uint16_t data = 0);
 

@@ -84,7 +84,7 @@ std::optional<std::size_t> CuHub::FlashTarget(const HubState& state, std::uint8_
 std::optional<std::size_t> CuHub::BusSensor(const HubState& state, const Request& request, Replies& replies) {
   const auto sensor = FlashTarget(state, request.address);
   if (sensor && !state.options.sensors[*sensor].identity.empty()) return sensor;
-  replies.push_back(Frame(kDirectAccessTimeout, Bytes{0, 0}));
+  if (state.options.directAccessTimeout) replies.push_back(Frame(kDirectAccessTimeout, Bytes{0, 0}));
   return std::nullopt;
 }
 

@@ -35,7 +35,8 @@ class CuHub : public Personality {
   Bytes HubStateBytes(const HubState& state);
   const std::uint8_t* Entry(std::size_t slot) const { return table_.data() + 8 * slot; }
   // The sensor a request addressed to a bus address reaches; a request to an
-  // address nobody answers gets the hub's direct access timeout.
+  // address nobody answers gets no reply, or the hub's direct access timeout
+  // when the options ask for it.
   std::optional<std::size_t> BusSensor(const HubState& state, const Request& request, Replies& replies);
 
   Bytes table_;

@@ -14,7 +14,7 @@ struct FaultName {
   const char* name;
 };
 
-constexpr std::array<FaultName, 12> kFaultNames{{
+constexpr std::array<FaultName, 13> kFaultNames{{
     {Fault::None, "none"},
     {Fault::CorruptChecksum, "corrupt-checksum"},
     {Fault::TruncatedFrame, "truncated-frame"},
@@ -23,8 +23,9 @@ constexpr std::array<FaultName, 12> kFaultNames{{
     {Fault::OddLength, "odd-length"},
     {Fault::StopAnswering, "stop-answering"},
     {Fault::DropLine, "drop-line"},
-    {Fault::NoWriteAck, "no-write-ack"},
     {Fault::WriteRefused, "write-refused"},
+    {Fault::GarbageAfterWrite, "garbage-after-write"},
+    {Fault::DropLineAfterWrite, "drop-line-after-write"},
     {Fault::ShortFlashRead, "short-flash-read"},
     {Fault::LongFlashRead, "long-flash-read"},
 }};
@@ -38,6 +39,11 @@ const Bytes& GarbageBytes() {
   return garbage;
 }
 
+bool IsFlashFault(Fault fault) {
+  return fault == Fault::WriteRefused || fault == Fault::GarbageAfterWrite || fault == Fault::DropLineAfterWrite ||
+         fault == Fault::ShortFlashRead || fault == Fault::LongFlashRead;
+}
+
 Fault FaultByName(const std::string& name) {
   for (const FaultName& row : kFaultNames)
     if (name == row.name) return row.fault;
@@ -49,8 +55,9 @@ Outgoing ApplyFault(Fault fault, const Bytes& frame) {
   switch (fault) {
     case Fault::None:
     case Fault::StopAnswering:
-    case Fault::NoWriteAck:
     case Fault::WriteRefused:
+    case Fault::GarbageAfterWrite:
+    case Fault::DropLineAfterWrite:
     case Fault::ShortFlashRead:
     case Fault::LongFlashRead:
       break;

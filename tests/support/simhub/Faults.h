@@ -16,6 +16,9 @@ struct Outgoing {
   bool dropLineAfter = false;  // the line drops once these bytes are out
 };
 
+// Whether a fault waits for flash requests rather than for frames.
+bool IsFlashFault(Fault fault);
+
 // Rewrites one frame by one fault.
 Outgoing ApplyFault(Fault fault, const Bytes& frame);
 

@@ -100,17 +100,12 @@ void ReplyFlash(HubState& state, const Request& request, const Bytes& image, Rep
 }
 
 void StoreFlash(HubState& state, SimSensor& sensor, const Request& request, Replies& replies) {
-  switch (state.flashFaults.TakeWrite()) {
-    case Fault::NoWriteAck:
-      sensor.flash = request.data;
-      return;
-    case Fault::WriteRefused:
-      Reply(replies, request, Bytes{1, 0});
-      return;
-    default:
-      sensor.flash = request.data;
-      Reply(replies, request, Bytes{0, 0});
-  }
+  const Fault fault = state.flashFaults.TakeWrite();
+  const bool refused = fault == Fault::WriteRefused;
+  if (!refused) sensor.flash = request.data;
+  if (state.options.acknowledgesWrites) Reply(replies, request, Bytes{refused ? std::uint8_t{1} : std::uint8_t{0}, 0});
+  if (fault == Fault::GarbageAfterWrite) replies.push_back(GarbageBytes());
+  if (fault == Fault::DropLineAfterWrite) state.dropLine = true;
 }
 
 void AutoTransmit(Personality&, HubState& state, const Request& request, Replies&) {
@@ -121,7 +116,7 @@ void AutoTransmit(Personality&, HubState& state, const Request& request, Replies
 }  // namespace Handlers
 
 void FlashFaults::Add(Fault fault, int count) {
-  if (fault == Fault::NoWriteAck || fault == Fault::WriteRefused) {
+  if (fault == Fault::WriteRefused || fault == Fault::GarbageAfterWrite || fault == Fault::DropLineAfterWrite) {
     write = fault;
     writes = count;
   } else {

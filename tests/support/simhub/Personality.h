@@ -16,8 +16,7 @@
 
 namespace SimHub {
 
-// Faults waiting for the next flash requests (NoWriteAck, WriteRefused,
-// ShortFlashRead, LongFlashRead).
+// Faults waiting for the next flash requests (IsFlashFault).
 struct FlashFaults {
   Fault write = Fault::None;
   int writes = 0;
@@ -38,6 +37,7 @@ struct HubState {
   bool power = false;
   std::uint16_t counter = 0;  // of the next data frame
   FlashFaults flashFaults;
+  bool dropLine = false;  // set by a handler: the line drops once its replies are out
 };
 
 // One received, checked request.
@@ -95,7 +95,8 @@ void WriteFlash(Personality&, HubState&, const Request&, Replies&);
 void AutoTransmit(Personality&, HubState&, const Request&, Replies&);
 // A flash image as a read request gets it, after any read fault.
 void ReplyFlash(HubState& state, const Request& request, const Bytes& image, Replies& replies);
-// Stores a written image in a sensor and acknowledges it, after any write fault.
+// Stores a written image in a sensor, after any write fault, and answers as
+// the options and the fault say.
 void StoreFlash(HubState& state, SimSensor& sensor, const Request& request, Replies& replies);
 }  // namespace Handlers
 

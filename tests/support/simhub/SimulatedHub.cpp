@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "simhub/Codec.h"
 #include "simhub/Faults.h"
@@ -106,9 +107,12 @@ class SimulatedHub::Impl {
         if (lineOpen_) ConsumeArrived();
       }
       if (lineOpen_) LineClosed();
+      // Streaming on into a closed port: the frames are lost.
+      StreamTick();
+      outbox_.clear();
       return false;
     }
-    lineOpen_ = true;
+    if (!lineOpen_) LineOpened();
     if (poller.revents & POLLIN) Receive();
     if (lineOpen_) ConsumeArrived();
     if (lineOpen_) StreamTick();
@@ -179,6 +183,7 @@ class SimulatedHub::Impl {
       Send(reply);
       if (!lineOpen_) return;
     }
+    if (std::exchange(state_.dropLine, false)) DropLine();
   }
 
   bool Streams() const { return state_.autoTransmit || kind_->StreamsUnasked(); }
@@ -191,9 +196,11 @@ class SimulatedHub::Impl {
     nextFrame_ += period;
     if (nextFrame_ < now) nextFrame_ = now + period;  // a slow reader gets no burst to catch up
     if (outbox_.size() > kMaxBacklog) return;          // nobody reads: drop, as a hub's full buffer would
-    const Bytes frame = kind_->DataFrame(state_);
+    Bytes frame = kind_->DataFrame(state_);
     ++dataFrames_;
     changed_.notify_all();
+    // The client opened the port while this frame was under way.
+    if (std::exchange(joinMidFrame_, false)) frame.erase(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(frame.size() / 2));
     Send(frame);
   }
 
@@ -224,15 +231,21 @@ class SimulatedHub::Impl {
     }
   }
 
-  // The client let go of the line: what was meant for it is void.
+  void LineOpened() {
+    lineOpen_ = true;
+    joinMidFrame_ = Streams();
+  }
+
+  // The client let go of the line: what was meant for it is lost. A hub does
+  // not see that, so it streams on unless told otherwise.
   void LineClosed() {
     EndSession();
+    if (state_.options.stopsStreamingOnClose) state_.autoTransmit = false;
     line_.DiscardOutput();
   }
 
   void EndSession() {
     lineOpen_ = false;
-    state_.autoTransmit = false;
     outbox_.clear();
     inbox_.clear();
     reader_.Clear();
@@ -241,6 +254,7 @@ class SimulatedHub::Impl {
   void DropLine() {
     Flush();
     EndSession();
+    state_.autoTransmit = false;
     // Unplugged and plugged in again: the hub starts afresh.
     state_.power = false;
     state_.formatCode = state_.options.formatCode;
@@ -267,6 +281,7 @@ class SimulatedHub::Impl {
   Clock::time_point outFreeAt_{};
   std::uint64_t bytesSent_ = 0;
   bool lineOpen_ = false;
+  bool joinMidFrame_ = false;
   Clock::time_point nextFrame_{};
   Clock::time_point lastByte_{};
   std::atomic<bool> stop_{false};
@@ -293,8 +308,7 @@ void SimulatedHub::InjectFault(Fault fault, int count) {
     impl_->ignoreRequests_ += std::max(count, 0);
     return;
   }
-  if (fault == Fault::NoWriteAck || fault == Fault::WriteRefused || fault == Fault::ShortFlashRead ||
-      fault == Fault::LongFlashRead) {
+  if (IsFlashFault(fault)) {
     impl_->state_.flashFaults.Add(fault, count);
     return;
   }

@@ -4,17 +4,20 @@
 //
 // The hub's protocol code here is written independently of the SDK's, so that
 // end-to-end tests check the SDK against the wire format rather than against
-// itself. The hub behaves like hardware: it answers requests, streams data
-// frames while auto-transmit is on, keeps per-sensor flash images and, on
-// demand, misbehaves on the wire (see Fault).
+// itself. The hub behaves like hardware and does no more: it answers the
+// requests a hub answers, streams data frames while auto-transmit is on and
+// keeps per-sensor flash images. Anything a real peer does not promise (a
+// write acknowledgement, noticing a closed port, the hub's report of a silent
+// slot) happens only when a test names it in HubOptions, and misbehaviour on
+// the wire only when a test injects it (see Fault).
 //
 // Wire format (all words little-endian):
 //   [0] ~address  [1] address  [2..3] total length L  [4..5] command word
 //   [6..L-3] data  [L-2..L-1] sum modulo 2^16 of the words before it.
 //
 // Replies carry the request's command byte with sub-code 0x10 (identify
-// 0x0100 is answered by 0x0110, get state by 0x0310, read flash by 0x0510,
-// write flash by 0x0610), always from the hub's address (0xAA 0x55).
+// 0x0100 is answered by 0x0110, get state by 0x0310, read flash by 0x0510),
+// always from the hub's address (0xAA 0x55).
 //
 // BSmain hub state (reply data to 0x0300), eight 16-bit words:
 //   0 auto-transmit (0xFFFF on, 0 off)   1 power (0xFFFF on, 0 off)
@@ -42,16 +45,18 @@
 //
 // Flash requests (0x0500 read, 0x0600 write) reach sensor 0 when addressed to
 // the hub (0x55); a write replaces the image with exactly the bytes received
-// and is answered by 0x0610 with one word 0. An image of odd size is read
-// back with a zero byte after it, since payloads are whole words.
+// and is not answered (with HubOptions::acknowledgesWrites: 0x0610 with one
+// word 0). An image of odd size is read back with a zero byte after it, since
+// payloads are whole words.
 //
 // USB CU hub ("usbcu"): sensor N sits in slot N on the hub's bus. A sensor's
 // bus address is the low byte of the word at offset 6 of its flash image
 // (N + 1 while the image is shorter than 8 bytes), so a flash write may move
 // it; a sensor whose identity begins with "ExtV" is an internal slot instead,
-// and one with an empty identity keeps its slot but never answers.
+// and one with an empty identity keeps its slot but answers nothing.
 // Frames to a sensor carry the header [~address][address]; a request to an
-// address no sensor answers gets 0x0810 (direct access timeout). Hub state
+// address that no sensor answers gets no reply (with
+// HubOptions::directAccessTimeout: 0x0810, direct access timeout). Hub state
 // (280 bytes): word 0 the switch word, word 1 the active slot count, words 2
 // and 3 zero, then from offset 8 the slot table: entries (period big-endian,
 // address pair, format code, 0, block size) up to the first zero period.
@@ -78,8 +83,10 @@
 // floats SdkRecordValue(counter, r, k) per sensor, footer AA AA AA AA.
 //
 // The line: a client may close and reopen the pty's end any number of times.
-// When the hub sees the line closed it stops streaming and discards whatever
-// it had not yet delivered, so a new session starts without stale bytes.
+// What the client had not read when it closed is lost, as in an adapter. A
+// hub cannot see the port close, so it streams on, and a client that opens
+// the line while it streams meets the second half of a frame first (with
+// HubOptions::stopsStreamingOnClose the hub stops streaming instead).
 // Unknown requests get no reply.
 
 #include <chrono>
@@ -113,9 +120,10 @@ enum class Fault {
   DropLine,              // half the frame, then the line drops: the pty is
                          // closed and a fresh one takes its place (replug)
   // Faults of the next `count` flash requests rather than of frames:
-  NoWriteAck,            // a flash write is carried out but not answered
-  WriteRefused,          // a flash write changes nothing and is answered
-                         // with the status word 1 instead of 0
+  WriteRefused,          // a flash write changes nothing (if writes are
+                         // acknowledged: with the status word 1 instead of 0)
+  GarbageAfterWrite,     // a flash write is stored, then GarbageBytes() go out
+  DropLineAfterWrite,    // a flash write is stored, then the line drops
   ShortFlashRead,        // a flash read answers without the image's last word
   LongFlashRead,         // a flash read answers with a zero word after the image
 };
@@ -148,6 +156,11 @@ struct HubOptions {
   // Called on the synthetic content of every data frame, on the hub's serving
   // thread under its lock: it must not call back into the hub.
   DataFrameHook dataFrameHook;
+
+  // What no real peer promises, for the tests that rely on it:
+  bool acknowledgesWrites = false;     // a flash write is answered by 0x0610 with a status word
+  bool stopsStreamingOnClose = false;  // the hub sees the line close and stops streaming
+  bool directAccessTimeout = false;    // a USB CU hub reports a bus address nobody answers by 0x0810
 };
 
 // Default identity texts.

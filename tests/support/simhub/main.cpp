@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
       ("sensors", po::value<int>()->default_value(1), "number of present sensors (0 to 32)")
       ("images", po::value<std::string>(), "flash image file: loaded at start if present, saved on exit")
       ("fault", po::value<std::string>(), "misbehave once: corrupt-checksum, truncated-frame, garbage-between-frames, "
-                                          "wrong-length, odd-length, stop-answering, drop-line, no-write-ack, write-refused, "
-                                          "short-flash-read, long-flash-read");
+                                          "wrong-length, odd-length, stop-answering, drop-line, write-refused, "
+                                          "garbage-after-write, drop-line-after-write, short-flash-read, long-flash-read");
   try {
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, options), values);
