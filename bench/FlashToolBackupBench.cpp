@@ -15,7 +15,6 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -24,6 +23,7 @@
 #include "SensorAccess.h"
 #include "SensorHarness.h"
 #include "quenlith_sdk_lite.h"
+#include "simhub/LineMarker.h"
 
 namespace {
 
@@ -39,9 +39,6 @@ constexpr std::size_t kFrameOverhead = 8;  // header, length, command word, chec
 // Fixed waits of opening a hub (ms): a USB CU hub waits 3,000 ms before it is
 // configured and 100 ms before its slot table is checked; a dongle none.
 double FixedOpenWaitsMs(const std::string& hubKind) { return hubKind == "usbcu" ? 3100.0 : 0.0; }
-// Time for the hub to take in what was sent before a phase ended, so that its
-// requests are counted with the phase that sent them; outside the timing.
-constexpr auto kSettle = std::chrono::milliseconds(30);
 
 double WireMs(std::size_t bytes) { return bytes * kBitsPerByte / kBaudRate * 1000.0; }
 
@@ -86,19 +83,23 @@ void BackupPhaseByPhase(benchmark::State& state, const char* hubKind) {
 
   const char* names[] = {"open", "probe", "read", "file"};
   PhaseTotals phases[4];
+  // Each phase's requests are counted with the phase that sent them.
+  const SimHub::LineMarker marker(harness.Hub());
+  std::size_t from = marker.Mark() + 1;  // the first request of the next phase
   for (auto _ : state) {
-    double iterationMs = 0;  // the four phases, without the settling between them
+    double iterationMs = 0;  // the four phases, without the markers between them
     auto measure = [&](PhaseTotals& phase, auto&& work) {
-      const auto before = harness.Hub().RequestsReceived().size();
       const auto start = Clock::now();
       work();
       const double elapsed = Milliseconds(Clock::now() - start).count();
       phase.measuredMs += elapsed;
       iterationMs += elapsed;
-      std::this_thread::sleep_for(kSettle);
+      const std::size_t to = marker.Mark();
       const auto frames = harness.Hub().RequestsReceived();
-      const Floor floor =
-          FloorOf(std::vector<SimHub::Bytes>(frames.begin() + static_cast<long>(before), frames.end()), sensor);
+      const Floor floor = FloorOf(std::vector<SimHub::Bytes>(frames.begin() + static_cast<long>(from),
+                                                             frames.begin() + static_cast<long>(to)),
+                                  sensor);
+      from = to + 1;
       phase.floor.waitsMs += floor.waitsMs;
       phase.floor.wireMs += floor.wireMs;
     };
@@ -118,7 +119,7 @@ void BackupPhaseByPhase(benchmark::State& state, const char* hubKind) {
     decodeFlashFields(read, layout, fields);
     measure(phases[3], [&] { writeFileAtomically(makeBackupFileName(fields), read, "backup failed"); });
     iQuenlith_SDK_Lite_CloseDevice(handle);
-    std::this_thread::sleep_for(kSettle);  // what closing sends is no part of the next open
+    from = marker.Mark() + 1;  // what closing sends is no part of the next open
     state.SetIterationTime(iterationMs / 1000.0);
   }
   std::cout.rdbuf(console);

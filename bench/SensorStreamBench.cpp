@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "PseudoTerminal.h"
+#include "PtyPeer.h"
 #include "StreamProcessor.h"
 #include "TestFrames.h"
 
@@ -54,22 +54,22 @@ void BM_StreamProcessorParsing(benchmark::State& state) {
   std::size_t records = 0;
   std::size_t blocks = 0;
   {
-    PseudoTerminal line(directory, 2);
+    PtyPeer line(directory, 2);
     StreamProcessor processor;
     processor.sensorDataCallback = [&](const QuenlithSensorData&) { ++records; };
     processor.flashBlockCallback = [&](const std::string&) { ++blocks; };
-    line.write(TestFrames::frame(0x0000, ""));  // the first read finds something at once
-    processor.start(line.portName());
+    line.Write(TestFrames::frame(0x0000, ""));  // the first read finds something at once
+    processor.start(line.PortName());
 
     for (auto _ : state) {
       records = 0;
       blocks = 0;
-      std::thread writer([&] { line.write(bytes); });
+      std::thread writer([&] { line.Write(bytes); });
       while (records < kMeasurementFrames || blocks < 1) processor.advance();
       writer.join();
     }
     processor.closeConnection();
-    line.drain();
+    line.Drain();
   }
   std::filesystem::remove_all(directory);
   unsetenv("QUENLITH_TTY_DIR");

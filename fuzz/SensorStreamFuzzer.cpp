@@ -4,11 +4,7 @@
 // bytes could hardly reach with a valid checksum. Every flash block that comes
 // out is decoded with each layout it is long enough for, as the sensor stream
 // does. Nothing may crash, hang or read outside what arrived.
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
@@ -16,10 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 
 #include "FlashLayout.h"
+#include "PtyPeer.h"
 #include "StreamMessage.h"
 #include "StreamProcessor.h"
 #include "SynchronousSerialConnection.h"
@@ -35,56 +33,32 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
-// A raw pseudo-terminal that the processor opens as COM port 3.
+// A raw pseudo-terminal that the processor opens as COM port 3, in a scratch
+// directory of its own.
 struct Line {
-  int master = -1;
-  int slave = -1;  // held open so that the line outlives the processor's closing
   std::filesystem::path scratch;
+  std::unique_ptr<PtyPeer> peer;
 
   Line() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    require(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    const std::string slaveName = ptsname(master);
-    slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
-    require(slave >= 0);
-    termios settings{};
-    require(tcgetattr(slave, &settings) == 0);
-    cfmakeraw(&settings);
-    require(tcsetattr(slave, TCSANOW, &settings) == 0);
     char pattern[] = "/tmp/sensor_stream_fuzzer_XXXXXX";
     const char* directory = mkdtemp(pattern);
     require(directory != nullptr);
     scratch = directory;
-    std::filesystem::create_symlink(slaveName, scratch / ("ttyUSB" + std::to_string(kComNumber)));
+    peer = std::make_unique<PtyPeer>(scratch, kComNumber);
     setenv("QUENLITH_TTY_DIR", directory, 1);
   }
   ~Line() {
+    peer.reset();
     std::error_code ignored;
     std::filesystem::remove_all(scratch, ignored);
   }
 
   void write(const std::uint8_t* bytes, std::size_t size) {
-    while (size > 0) {
-      const ssize_t written = ::write(master, bytes, size);
-      require(written > 0);
-      bytes += written;
-      size -= static_cast<std::size_t>(written);
-    }
+    peer->Write(std::string(reinterpret_cast<const char*>(bytes), size));
   }
-  std::size_t waiting() const {
-    int count = 0;
-    require(::ioctl(slave, FIONREAD, &count) == 0);
-    return static_cast<std::size_t>(count);
-  }
+  std::size_t waiting() const { return peer->Waiting(); }
   // The processor's commands are never read: keep the other direction empty.
-  void discardOutput() {
-    char sink[256];
-    const int flags = fcntl(master, F_GETFL);
-    fcntl(master, F_SETFL, flags | O_NONBLOCK);
-    while (::read(master, sink, sizeof sink) > 0) {
-    }
-    fcntl(master, F_SETFL, flags);
-  }
+  void discardOutput() { peer->Drain(); }
 };
 
 Line& line() {

@@ -1,10 +1,6 @@
 // The serial transport against a pseudo-terminal whose other end the test holds.
 
-#include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
+#include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "communication/Serial.h"
 
@@ -22,57 +19,6 @@ namespace {
 
 using Communication::DataInterface::CSerial;
 using Bytes = std::string;
-
-// The far end of a serial line: the master side of a pseudo-terminal whose
-// slave is linked as ttyUSB<com> in the scratch directory.
-class PtyPeer {
- public:
-  PtyPeer(const std::filesystem::path& directory, int com) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
-    slave_ = ptsname(master_);
-    std::filesystem::create_symlink(slave_, directory / ("ttyUSB" + std::to_string(com)));
-  }
-  ~PtyPeer() { HangUp(); }
-
-  void Write(const Bytes& bytes) const { ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-
-  // What the port wrote, waiting up to a generous limit for count bytes.
-  Bytes Read(std::size_t count) const {
-    Bytes bytes;
-    while (bytes.size() < count) {
-      pollfd ready{master_, POLLIN, 0};
-      if (::poll(&ready, 1, 5000) <= 0) break;
-      char chunk[256];
-      const ssize_t got = ::read(master_, chunk, std::min(sizeof chunk, count - bytes.size()));
-      if (got <= 0) break;
-      bytes.append(chunk, static_cast<std::size_t>(got));
-    }
-    return bytes;
-  }
-
-  // Waits until the port's side holds count unread bytes.
-  bool WaitUntilWaiting(int count) const {
-    const int probe = ::open(slave_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (probe < 0) return false;
-    int waiting = 0;
-    for (int i = 0; i < 500 && waiting < count; ++i) {
-      if (::ioctl(probe, FIONREAD, &waiting) != 0) break;
-      if (waiting < count) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::close(probe);
-    return waiting >= count;
-  }
-
-  void HangUp() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
 
 boost::property_tree::ptree Tree(std::initializer_list<std::pair<const char*, const char*>> keys) {
   boost::property_tree::ptree tree;

@@ -101,8 +101,10 @@ class SimulatedHub::Impl {
     std::lock_guard<std::mutex> lock(mutex_);
     if (poller.fd != line_.Fd()) return true;  // replugged meanwhile
     if (poller.revents & POLLHUP) {
-      // What the client wrote just before it closed are requests all the same.
-      if ((poller.revents & POLLIN) && lineOpen_) {
+      // What the client wrote just before it closed are requests all the same,
+      // also from a session too short for the hub to see it open.
+      if (poller.revents & POLLIN) {
+        if (!lineOpen_) LineOpened();
         Receive();
         if (lineOpen_) ConsumeArrived();
       }
@@ -344,11 +346,12 @@ std::vector<Bytes> SimulatedHub::RequestsReceived() const {
   return impl_->requests_;
 }
 
-bool SimulatedHub::WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit) const {
+bool SimulatedHub::WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit, std::size_t count) const {
   std::unique_lock<std::mutex> lock(impl_->mutex_);
   return impl_->changed_.wait_for(lock, limit, [&] {
-    return std::any_of(impl_->requests_.begin(), impl_->requests_.end(),
-                       [&](const Bytes& frame) { return CommandWord(frame) == commandWord; });
+    return static_cast<std::size_t>(std::count_if(impl_->requests_.begin(), impl_->requests_.end(), [&](const Bytes& frame) {
+             return CommandWord(frame) == commandWord;
+           })) >= count;
   });
 }
 

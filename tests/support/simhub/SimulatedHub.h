@@ -189,8 +189,8 @@ class SimulatedHub {
   std::uint64_t DataFramesSent() const;
   std::uint64_t BytesSent() const;  // every byte put on the line, replies and data frames
   std::vector<Bytes> RequestsReceived() const;  // every well-formed frame received, whole
-  // Whether a request with this command word has been received (so far, or within the limit).
-  bool WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit) const;
+  // Whether `count` requests with this command word have been received (so far, or within the limit).
+  bool WaitForRequest(std::uint16_t commandWord, std::chrono::milliseconds limit, std::size_t count = 1) const;
   // Waits until at least `frames` data frames have been sent in all.
   bool WaitForDataFrames(std::uint64_t frames, std::chrono::milliseconds limit) const;
 

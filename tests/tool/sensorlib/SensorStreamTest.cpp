@@ -11,9 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "PseudoTerminal.h"
+#include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "SensorStream.h"
+#include "simhub/LineMarker.h"
 #include "simhub/SimulatedHub.h"
 #include "simhub/StreamSensor.h"
 #include "TestFrames.h"
@@ -85,10 +86,6 @@ class StreamEndToEnd : public ::testing::Test {
     }
     return true;
   }
-  void pollFor(std::chrono::milliseconds duration) {
-    const auto end = Clock::now() + duration;
-    while (Clock::now() < end) stream.poll();
-  }
 
   ScratchDirectory scratch;
   std::unique_ptr<SimHub::SimulatedHub> hub;
@@ -158,7 +155,8 @@ TEST_F(StreamEndToEnd, OemAdapterAddsItsMcuIdentity) {
   ASSERT_TRUE(pollUntil([&] { return informationCount() == 1; }));
   EXPECT_EQ(informations[0].mcuIdentity, std::string(SimHub::StreamSensor::kOemMcuIdentity));
   EXPECT_EQ(informations[0].firmware, kDkv6);
-  ASSERT_TRUE(hub->WaitForRequest(0x0400, std::chrono::seconds(5)));
+  // Stream off comes first, stream on last.
+  ASSERT_TRUE(hub->WaitForRequest(0x0400, std::chrono::seconds(5), 2));
   EXPECT_EQ(requestWords(*hub),
             (std::vector<std::uint16_t>{0x0400, 0x0404, 0x0100, 0x0800, 0x0100, 0x0800, 0x0500, 0x0400}));
 }
@@ -190,7 +188,9 @@ TEST_F(StreamEndToEnd, EachStreamingGenerationThroughEachAdapter) {
       return counters.size() == 20;
     })) << name;
     for (std::size_t k = 1; k < counters.size(); ++k) EXPECT_EQ(counters[k], counters[k - 1] + 1) << name;
-    pollFor(std::chrono::milliseconds(100));
+    // Ten frames further on the information has still come once.
+    const auto sent = hub->DataFramesSent();
+    ASSERT_TRUE(pollUntil([&] { return hub->DataFramesSent() >= sent + 10; })) << name;
 
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -217,9 +217,11 @@ TEST_F(StreamEndToEnd, OlderGenerationGetsItsInformationButNoStream) {
   testing::internal::CaptureStdout();
   stream.start(portName(), false);
   const bool delivered = pollUntil([&] { return informationCount() == 1; });
-  pollFor(std::chrono::milliseconds(300));
   const std::string output = testing::internal::GetCapturedStdout();
   ASSERT_TRUE(delivered);
+  // A stream switched on would go out before the information is delivered;
+  // the marker shows that the sensor has everything sent until then.
+  SimHub::LineMarker(*hub).Mark();
   EXPECT_EQ(informations[0].fields.type, "DKv4");
   EXPECT_EQ(informations[0].fields.serial, kSerial);
   EXPECT_NE(output.find("data streaming is not supported for this device\n"), std::string::npos);
@@ -233,9 +235,15 @@ TEST_F(StreamEndToEnd, QueueKeepsTheFiftyNewestRecords) {
   startSensor(kDkv6, image(2048), 1000);
   stream.start(portName(), false);
   ASSERT_TRUE(pollUntil([&] { return hub->DataFramesSent() >= 80; }));
-  hub->InjectFault(SimHub::Fault::StopAnswering);  // streaming ends here
-  pollFor(std::chrono::milliseconds(1000));         // take in what is on its way
+  hub->InjectFault(SimHub::Fault::StopAnswering, 0);  // streaming ends here
   const auto lastCounter = static_cast<std::uint16_t>(hub->DataFramesSent() - 1);
+  // The answer to a status request comes after every frame on its way: once
+  // a status of the stopped stream is in, they have all been taken in.
+  SimHub::LineMarker(*hub, 0x0300).Mark();
+  ASSERT_TRUE(pollUntil([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !statuses.empty() && !statuses.back().streaming;
+  }));
 
   std::vector<std::uint16_t> counters;
   for (int k = 0; k < 51; ++k) counters.push_back(stream.nextData().counter);
@@ -248,7 +256,9 @@ TEST_F(StreamEndToEnd, StartAfterStopRepeatsTheExchange) {
   startSensor(kDkv6, image(2048));
   stream.start(portName(), false);
   ASSERT_TRUE(pollUntil([&] { return informationCount() == 1 && hub->DataFramesSent() >= 10; }));
-  pollFor(std::chrono::milliseconds(200));
+  // Records are queued when the stream stops.
+  const auto sent = hub->DataFramesSent();
+  ASSERT_TRUE(pollUntil([&] { return hub->DataFramesSent() >= sent + 10; }));
   stream.stop();
   for (int k = 0; k < 3; ++k) {
     const QuenlithSensorData afterStop = stream.nextData();
@@ -313,19 +323,19 @@ TEST(SensorStreamOnALine, CutShortFlashBlockWaitsForAWholeOne) {
   using namespace Lumeth::Core::SensorLibrary;
   ScratchDirectory scratch;
   setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
-  PseudoTerminal line(scratch.Path(), 7);
+  PtyPeer line(scratch.Path(), 7);
   SensorStream stream;
   std::vector<QuenlithSensorInformation> informations;
   stream.informationCallback = [&](const QuenlithSensorInformation& information) {
     informations.push_back(information);
   };
-  stream.start(line.portName(), false);
-  line.drain();
+  stream.start(line.PortName(), false);
+  line.Drain();
 
   const SimHub::Bytes whole = image(2048);
   const std::string block(whole.begin(), whole.end());
   testing::internal::CaptureStdout();
-  line.write(TestFrames::frame(0x0110, kDkv6 + '\0') + TestFrames::frame(0x0510, block.substr(0, 1024)));
+  line.Write(TestFrames::frame(0x0110, kDkv6 + '\0') + TestFrames::frame(0x0510, block.substr(0, 1024)));
   std::string failure;
   const auto quietEnd = Clock::now() + std::chrono::milliseconds(800);
   while (Clock::now() < quietEnd && failure.empty()) {
@@ -343,13 +353,13 @@ TEST(SensorStreamOnALine, CutShortFlashBlockWaitsForAWholeOne) {
             std::string::npos)
       << output;
 
-  line.write(TestFrames::frame(0x0510, block));
+  line.Write(TestFrames::frame(0x0510, block));
   const auto end = Clock::now() + std::chrono::seconds(20);
   while (informations.empty() && Clock::now() < end) stream.poll();
   ASSERT_EQ(informations.size(), 1u);
   EXPECT_EQ(informations[0].fields.type, "DKv6");
   EXPECT_EQ(informations[0].fields.serial, kSerial);
-  EXPECT_EQ(line.read(Frames::kStreamOn.size), Frames::kStreamOn.text());
+  EXPECT_EQ(line.Read(Frames::kStreamOn.size), Frames::kStreamOn.text());
   stream.stop();
   unsetenv("QUENLITH_TTY_DIR");
 }

@@ -7,7 +7,7 @@
 
 #include <boost/system/system_error.hpp>
 
-#include "PseudoTerminal.h"
+#include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "SynchronousSerialConnection.h"
 #include "platform/SerialDevicePath.h"
@@ -25,7 +25,7 @@ class SerialLine : public ::testing::Test {
   ~SerialLine() override { unsetenv("QUENLITH_TTY_DIR"); }
 
   void open(Connection::StopBits stopBits = asio::serial_port_base::stop_bits::one) {
-    connection.open(line.portName(), 1000000, asio::serial_port_base::parity::none, 8,
+    connection.open(line.PortName(), 1000000, asio::serial_port_base::parity::none, 8,
                     asio::serial_port_base::flow_control::none, stopBits);
   }
   std::string read(std::size_t count, bool retry = false) {
@@ -40,7 +40,7 @@ class SerialLine : public ::testing::Test {
   }
 
   ScratchDirectory scratch;
-  PseudoTerminal line;
+  PtyPeer line;
   Connection connection;
 };
 
@@ -61,7 +61,7 @@ TEST(SerialDevicePath, ComPortNamesMapToTheTtyDirectory) {
 
 TEST_F(SerialLine, ReadsWhatArrivesAndWritesWhole) {
   open();
-  line.write("abc");
+  line.Write("abc");
   EXPECT_EQ(read(10), "abc");
   EXPECT_EQ(connection.accumulatedSize(), 3u);
   EXPECT_EQ(connection.allBytesRead(), 3u);
@@ -73,7 +73,7 @@ TEST_F(SerialLine, ReadsWhatArrivesAndWritesWhole) {
 
   const std::string frame("\xAA\x55\x08\x00\x00\x01\xB2\x56", 8);
   connection.write(frame);
-  EXPECT_EQ(line.read(frame.size()), frame);
+  EXPECT_EQ(line.Read(frame.size()), frame);
 }
 
 TEST_F(SerialLine, DeadlineExpiryLeavesNothingBehindForTheNextRead) {
@@ -82,7 +82,7 @@ TEST_F(SerialLine, DeadlineExpiryLeavesNothingBehindForTheNextRead) {
   EXPECT_THROW(read(10), timeout_exception);
   EXPECT_THROW(read(10), timeout_exception);
   // The cancelled reads must neither swallow these bytes nor end this read early.
-  line.write("xyz");
+  line.Write("xyz");
   EXPECT_EQ(read(10), "xyz");
   EXPECT_EQ(consumeAll(), "xyz");
 }
@@ -90,7 +90,7 @@ TEST_F(SerialLine, DeadlineExpiryLeavesNothingBehindForTheNextRead) {
 TEST_F(SerialLine, BytesOfAReadCutShortByTheDeadlineAreKept) {
   open();
   connection.setReadDeadline(std::chrono::milliseconds(50));
-  line.write("1234");
+  line.Write("1234");
   // Asks for exactly ten; four come before the deadline.
   EXPECT_EQ(read(10, true), "1234");
   EXPECT_EQ(consumeAll(), "1234");
@@ -103,7 +103,7 @@ TEST_F(SerialLine, OpeningAgainClosesFirst) {
   open();
   const std::string output = testing::internal::GetCapturedStdout();
   EXPECT_NE(output.find("closing the current serial connection before reopening it\n"), std::string::npos) << output;
-  line.write("q");
+  line.Write("q");
   EXPECT_EQ(read(10), "q");
 }
 
@@ -140,7 +140,7 @@ TEST_F(SerialLine, FailedSettingClosesThePortAgain) {
   EXPECT_THROW(read(10), std::runtime_error);
   // A port left open would make this fail with "already open".
   open();
-  line.write("ok");
+  line.Write("ok");
   EXPECT_EQ(read(10), "ok");
 }
 
@@ -158,7 +158,7 @@ TEST_F(SerialLine, MissingPortFailsToOpen) {
 TEST_F(SerialLine, TheProcessWideConnectionIsMadeAfreshAfterItIsDestroyed) {
   const auto first = Connection::instance();
   EXPECT_EQ(Connection::instance(), first);
-  first->open(line.portName(), 1000000, asio::serial_port_base::parity::none, 8,
+  first->open(line.PortName(), 1000000, asio::serial_port_base::parity::none, 8,
               asio::serial_port_base::flow_control::none, asio::serial_port_base::stop_bits::one);
   Connection::destroyInstance();
   EXPECT_FALSE(first->isOpen());

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "PseudoTerminal.h"
+#include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "StoredFrames.h"
 #include "StreamProcessor.h"
@@ -41,7 +41,7 @@ class Parsing : public ::testing::Test {
       EXPECT_EQ(expected, 0x55AA);
       ++invalidHeaders;
     };
-    processor.start(line.portName());
+    processor.start(line.PortName());
   }
   ~Parsing() override {
     processor.closeConnection();
@@ -59,7 +59,7 @@ class Parsing : public ::testing::Test {
   }
 
   ScratchDirectory scratch;
-  PseudoTerminal line;
+  PtyPeer line;
   StreamProcessor processor;
   std::vector<QuenlithSensorData> data;
   std::vector<std::string> blocks;
@@ -71,7 +71,7 @@ TEST_F(Parsing, FrameAfterGarbageIsFoundWhereverTheReadsSplitIt) {
   // at every position of the frame in turn, header included.
   for (std::uint16_t g = 0; g <= 10; ++g) {
     const int invalidBefore = invalidHeaders;
-    line.write(kGarbage.substr(0, g) + measurement(g));
+    line.Write(kGarbage.substr(0, g) + measurement(g));
     ASSERT_TRUE(advanceUntil([&] { return data.size() == g + 1u; })) << "garbage " << g;
     EXPECT_EQ(data.back().counter, g);
     EXPECT_EQ(data.back().gyro.x(), g * 3 / 1024.0);
@@ -83,13 +83,13 @@ TEST_F(Parsing, FrameSplitAcrossSeparateArrivals) {
   const std::string frame = measurement(9);
   for (const std::size_t split : {1u, 3u, 4u, 5u, 20u, 37u}) {
     data.clear();
-    line.write(frame.substr(0, split));
+    line.Write(frame.substr(0, split));
     // Take the first part in and wait for more.
     const int waiting = split < 4 ? StreamProcessor::kReadSerialData : StreamProcessor::kReadMoreSerialData;
     ASSERT_TRUE(advanceUntil([&] { return processor.currentState() == waiting; })) << split;
     processor.advance();  // one read that finds nothing more
     EXPECT_TRUE(data.empty());
-    line.write(frame.substr(split));
+    line.Write(frame.substr(split));
     ASSERT_TRUE(advanceUntil([&] { return data.size() == 1; })) << split;
     EXPECT_EQ(data[0].counter, 9);
   }
@@ -98,7 +98,7 @@ TEST_F(Parsing, FrameSplitAcrossSeparateArrivals) {
 TEST_F(Parsing, DamagedFramesAreSkipped) {
   const std::string tooLong("\xAA\x55\x11\x08", 4);  // length 2065
   const std::string tooShort("\xAA\x55\x07\x00", 4);
-  line.write(TestFrames::frame(0x0213, TestFrames::words(std::vector<std::uint16_t>(15, 1)), 1) + tooLong +
+  line.Write(TestFrames::frame(0x0213, TestFrames::words(std::vector<std::uint16_t>(15, 1)), 1) + tooLong +
              tooShort + measurement(5) + measurement(6));
   ASSERT_TRUE(advanceUntil([&] { return data.size() == 2; }));
   EXPECT_EQ(data[0].counter, 5);
@@ -112,7 +112,7 @@ TEST_F(Parsing, LargestFrameArrivesWithTrafficBehindIt) {
   ASSERT_EQ(flash.size(), kMaximumFrameLength);
   std::string traffic;
   for (std::uint16_t counter = 1; counter <= 30; ++counter) traffic += measurement(counter);
-  line.write(flash + traffic);
+  line.Write(flash + traffic);
   ASSERT_TRUE(advanceUntil([&] { return data.size() == 30; }));
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0], payload);
@@ -177,7 +177,7 @@ TEST_F(Parsing, EveryValidFrameOnceWhateverSurroundsIt) {
     const auto idle = [&] {
       const int state = processor.currentState();
       return (state == StreamProcessor::kReadSerialData || state == StreamProcessor::kReadMoreSerialData) &&
-             line.waiting() == 0 && SynchronousSerialConnection::instance()->accumulatedSize() == 0;
+             line.Waiting() == 0 && SynchronousSerialConnection::instance()->accumulatedSize() == 0;
     };
     for (int steps = 0; steps < 100000; ++steps) {
       const bool before = idle();
@@ -194,7 +194,7 @@ TEST_F(Parsing, EveryValidFrameOnceWhateverSurroundsIt) {
     identities.clear();
     invalidHeaders = 0;
     for (const auto& arrival : c.arrivals) {
-      line.write(arrival);
+      line.Write(arrival);
       ASSERT_TRUE(settle()) << c.name;
     }
     ASSERT_TRUE(advanceUntil([&] { return data.size() >= c.counters.size(); })) << c.name;
@@ -220,7 +220,7 @@ TEST_F(Parsing, ThrowingEntryActionRestartsTheMachine) {
     }
   };
   testing::internal::CaptureStdout();
-  line.write(kGarbage.substr(0, 1) + measurement(3));
+  line.Write(kGarbage.substr(0, 1) + measurement(3));
   const bool parsed = advanceUntil([&] { return data.size() == 1; });
   const std::string output = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(thrown);
@@ -252,17 +252,17 @@ TEST_F(Parsing, OnlyOneThreadMayAdvance) {
 
 TEST_F(Parsing, SendsStoredFramesAsTheyStand) {
   processor.sendCommand(Frames::kStreamOff.text());
-  EXPECT_EQ(line.read(Frames::kStreamOff.size), Frames::kStreamOff.text());
+  EXPECT_EQ(line.Read(Frames::kStreamOff.size), Frames::kStreamOff.text());
 }
 
 TEST_F(Parsing, ClosingDropsBufferedBytesAndStartOpensAgain) {
   const std::string frame = measurement(1);
-  line.write(frame.substr(0, 15));
+  line.Write(frame.substr(0, 15));
   ASSERT_TRUE(advanceUntil([&] { return processor.currentState() == StreamProcessor::kReadMoreSerialData; }));
   processor.closeConnection();
   processor.advance();  // no trigger left: nothing happens
-  processor.start(line.portName());
-  line.write(measurement(2));
+  processor.start(line.PortName());
+  line.Write(measurement(2));
   ASSERT_TRUE(advanceUntil([&] { return data.size() == 1; }));
   EXPECT_EQ(data[0].counter, 2);
 }

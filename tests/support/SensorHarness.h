@@ -2,7 +2,8 @@
 
 // One sensor behind a known USB serial adapter, as the tool finds it: a fake
 // sysfs tree with the adapter, the SDK's settings file, and a simulated hub
-// on the adapter's tty, all in a scratch working directory.
+// on the adapter's tty, all in a scratch working directory. The sensor, as a
+// real one, answers no flash write.
 
 #include <cstdint>
 #include <memory>
