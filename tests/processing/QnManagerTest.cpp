@@ -12,6 +12,8 @@
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
+#include "processing/model/DKv5.h"
+#include "processing/model/DKv7QCT.h"
 
 namespace {
 
@@ -262,10 +264,12 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"DKv7", 5, std::nullopt, ""},
       {"DKv3", 0, std::nullopt, "CDKv3"},
       {"DKv4", 0, std::nullopt, "CDKv4"},
-      {"DKv5", 0, std::nullopt, "CDKv5"},
+      {"DKv5", 0, typeid(CDKv5), ""},
       {"DKv5", 3, std::nullopt, "CDKv5QCT"},
-      {"DKv6", 3, std::nullopt, "CDKv7QCT"},
-      {"DKv7", 0, std::nullopt, "CDKv7"},
+      {"DKv6 Mar 12 2019", 0, typeid(CDKv6), ""},
+      {"DKv6", 3, typeid(CDKv7QCT), ""},
+      {"DKv7", 0, typeid(CDKv7), ""},
+      {"DKv7", 3, typeid(CDKv7QCT), ""},
   };
   for (const auto& c : cases) {
     const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
