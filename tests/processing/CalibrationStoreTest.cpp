@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelImages.h"
+#include "ModelSensor.h"
 #include "processing/SdkFrame.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "TestFrames.h"
-#include "communication/qn/Sensor.h"
 
 // Flash images of the DKv5, DKv6 and DKv7 generations, written word by word at
 // offsets given here by hand, so that a wrong layout in the SDK shows.
@@ -94,13 +93,6 @@ inline Calibration Worked() {
   return c;
 }
 
-// A raw-data sensor (data type 0) whose block starts at byte 14 of a data frame.
-inline std::shared_ptr<Communication::Device::QN::CSensor> RawSensor(const std::string& identity, int position,
-                                                                     Bytes image) {
-  return std::make_shared<Communication::Device::QN::CSensor>(identity, 0, 14, 20, position, Bytes{},
-                                                              std::move(image));
-}
-
 inline Bytes WordBytes(const std::vector<std::int16_t>& words) {
   Bytes bytes(2 * words.size());
   TestFrames::PutWords(bytes, 0, words);
@@ -109,5 +101,21 @@ inline Bytes WordBytes(const std::vector<std::int16_t>& words) {
 
 // The raw words of the worked frame: three triples, then the temperature.
 inline std::vector<std::int16_t> WorkedWords() { return {1200, -800, 2100, 150, -320, 77, 900, -450, 300, 7000}; }
+
+// What a model writes into the record.
+struct Expected {
+  double uncalibrated[9];
+  double acceleration[3], angularRate[3], magneticField[3];
+  double temperature;
+};
+
+// The worked frame through the worked image, all switches on: worked out
+// independently from the calibration formulas (python3, plain floats).
+constexpr Expected kWorkedFrame{
+    {0.5859375, -0.390625, 1.025390625, 0.0732421875, -0.15625, 0.03759765625, 0.439453125, -0.2197265625, 0.146484375},
+    {-0.5733867076598268, 0.32871686765079922, -1.0368421906260423},
+    {0.2711302987685677, -0.58000344307857821, 0.13487700876448402},
+    {0.10692469252465557, -0.053394996941451632, 0.054039767552202106},
+    27.34375};
 
 }  // namespace ModelImages
