@@ -204,6 +204,32 @@ TEST(SensorModel, SettersTakeMatricesColumnByColumnAndGettersShowThemInPlace) {
   EXPECT_EQ(accMatrix[4], 1.0);
 }
 
+// A generation that completes the image as it loads it (DKv3 writes its
+// factory backup words so): the sensor's cached image shows the change.
+TEST(SensorModel, ConfigureKeepsWhatALoadWroteIntoTheImage) {
+  class CompletingModel : public CDKv {
+   public:
+    using CDKv::CDKv;
+    bool LoadCalibration(Bytes& image) override {
+      ++loads;
+      image[3] = 0x42;
+      return true;
+    }
+    int loads = 0;
+  };
+  const auto sensor = RawSensor("DKv5", 0, Bytes(8, 0));
+  CompletingModel model(sensor, nullptr);
+  model.Configure({}, nullptr);
+  EXPECT_EQ(model.loads, 1);
+  EXPECT_EQ(sensor->GetFlash(), (Bytes{0, 0, 0, 0x42, 0, 0, 0, 0}));
+
+  const auto empty = RawSensor("DKv5", 0, {});
+  CompletingModel unloaded(empty, nullptr);
+  unloaded.Configure({}, nullptr);
+  EXPECT_EQ(unloaded.loads, 0) << "loaded an empty image";
+  EXPECT_TRUE(empty->GetFlash().empty());
+}
+
 // Records which pipeline steps a frame runs, in order: P prepare, T thermal,
 // C calibration, D deviation compensation, U unit conversion.
 class StepSpy : public CDKv {

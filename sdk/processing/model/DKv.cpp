@@ -41,9 +41,11 @@ CDKv::~CDKv() { next_.reset(); }
 bool CDKv::Configure(const boost::property_tree::ptree& configuration, const int* mode) {
   // Host thread, frames held off by the manager's gate.
   ReadDisableFlags(configuration);
-  if (const auto* sensor = Sensor(); sensor && !sensor->GetFlash().empty()) {
+  if (auto* sensor = Sensor(); sensor && !sensor->GetFlash().empty()) {
     position_ = sensor->GetIndex();
-    LoadCalibration(sensor->GetFlash());
+    FlashImage image = sensor->GetFlash();
+    LoadCalibration(image);
+    if (image != sensor->GetFlash()) sensor->SetFlash(image);
   }
   return next_ ? next_->Configure(configuration, mode) : true;
 }
@@ -104,7 +106,7 @@ bool CDKv::ConvertAndForward(const std::uint8_t* words, SensorRecord& record) {
 
 bool CDKv::StoreCalibration(FlashImage&, std::uint32_t) { return false; }
 
-bool CDKv::LoadCalibration(const FlashImage&) { return false; }
+bool CDKv::LoadCalibration(FlashImage&) { return false; }
 
 bool CDKv::RestoreCalibration(FlashImage&, std::uint32_t, std::uint32_t) { return false; }
 
@@ -133,9 +135,9 @@ void CDKv::SendMotionThresholds(double magnetic, double angularRate) {
   next_->ExecuteCommand("set gyrthreshformotiondetect", values.data(), nullptr);
 }
 
-const Communication::Device::QN::CSensor* CDKv::Sensor() const {
+Communication::Device::QN::CSensor* CDKv::Sensor() const {
   // The constructor takes nothing but a QN sensor.
-  return static_cast<const Communication::Device::QN::CSensor*>(GetDevice().get());
+  return static_cast<Communication::Device::QN::CSensor*>(GetDevice().get());
 }
 
 }  // namespace Processing::QN

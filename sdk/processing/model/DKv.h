@@ -71,7 +71,10 @@ class CDKv : public CEndPoint {
   // Returns next's result (true without one).
   bool Process(const void* input, void* output) override;
 
-  // Pipeline steps, in the order Process calls them; their results are ignored.
+  // Pipeline steps. Process runs PrepareCalibration, CompensateTemperature,
+  // ApplyCalibration, ApplyDeviationCompensation (each but the first only while
+  // its switch is on), then ConvertAndForward; their results are ignored.
+  // ConvertUnits changes only the record's three triples.
   virtual void ConvertUnits(SensorRecord& values);
   virtual bool PrepareCalibration(const std::uint8_t* words, SensorRecord& record);
   virtual bool CompensateTemperature(const std::uint8_t* words, SensorRecord& record);
@@ -85,8 +88,10 @@ class CDKv : public CEndPoint {
   // into it, Restore rolls it back; both throw std::logic_error when they
   // refuse. flags: bit 0 acceleration, bit 1 angular rate, bit 2 magnetic
   // field; method: 0 the last stored compensation, 1 the factory state.
+  // Load takes the calibration from it; a generation may also complete the
+  // image as it loads, and Configure keeps such changes in the sensor's image.
   virtual bool StoreCalibration(FlashImage& image, std::uint32_t flags);
-  virtual bool LoadCalibration(const FlashImage& image);
+  virtual bool LoadCalibration(FlashImage& image);
   virtual bool RestoreCalibration(FlashImage& image, std::uint32_t flags, std::uint32_t method);
 
   // Deviation-compensation blocks, in place for as long as the model lives:
@@ -112,7 +117,8 @@ class CDKv : public CEndPoint {
   // Sends next the two motion-detector thresholds (same value for every
   // position), as models do right after construction.
   void SendMotionThresholds(double magnetic, double angularRate);
-  const Communication::Device::QN::CSensor* Sensor() const;
+  Communication::Device::QN::CSensor* Sensor() const;
+  const Switches& GetSwitches() const { return switches_; }
 
   const Vector9d& Offsets() const { return offsets_; }
   const Eigen::Matrix3d& DeviationMatrix(std::size_t triple) const { return matrices_[triple]; }

@@ -66,7 +66,7 @@ void CDKv5::ConvertUnits(SensorRecord& values) {
   for (std::size_t t = 0; t < kTriples.size(); ++t) TripleOf(values, t) *= kUnitFactors[t];
 }
 
-bool CDKv5::LoadCalibration(const FlashImage& image) {
+bool CDKv5::LoadCalibration(FlashImage& image) {
   // Host thread, frames held off by the manager's gate.
   base_ = {};
   working_ = {};

@@ -34,7 +34,7 @@ class CDKv5 : public CDKv {
   bool StoreCalibration(FlashImage& image, std::uint32_t flags) override;
   // An image shorter than the calibration area leaves every value at its
   // default (false, logged).
-  bool LoadCalibration(const FlashImage& image) override;
+  bool LoadCalibration(FlashImage& image) override;
   bool RestoreCalibration(FlashImage& image, std::uint32_t flags, std::uint32_t method) override;
 
   // A calibration set: the values one frame is calibrated with.

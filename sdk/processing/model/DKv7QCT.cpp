@@ -12,7 +12,7 @@ bool CDKv7QCT::Process(const void* input, void* output) {
   return true;
 }
 
-bool CDKv7QCT::LoadCalibration(const FlashImage&) {
+bool CDKv7QCT::LoadCalibration(FlashImage&) {
   // Host thread, frames held off by the manager's gate.
   ResetParameterBlocks();
   return true;

@@ -20,7 +20,7 @@ class CDKv7QCT : public CDKv {
   bool Process(const void* input, void* output) override;
 
   // Blocks back to their defaults; the image is not read.
-  bool LoadCalibration(const FlashImage& image) override;
+  bool LoadCalibration(FlashImage& image) override;
   // Checks the three magnetic-field offsets and the matrix, stores them.
   bool StoreCalibration(FlashImage& image, std::uint32_t flags) override;
   bool RestoreCalibration(FlashImage& image, std::uint32_t flags, std::uint32_t method) override;
