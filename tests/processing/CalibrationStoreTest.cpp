@@ -14,29 +14,12 @@
 #include "ModelImages.h"
 #include "ModelSensor.h"
 #include "processing/SdkFrame.h"
-#include "processing/model/DKv5.h"
-#include "processing/model/DKv7QCT.h"
 
 namespace {
 
 using namespace ModelImages;
 using Processing::SensorRecord;
 using Processing::QN::CDKv;
-
-using Make = std::shared_ptr<CDKv> (*)(const CDKv::SensorPtr&);
-template <class Model>
-std::shared_ptr<CDKv> MakeAs(const CDKv::SensorPtr& sensor) {
-  return std::make_shared<Model>(sensor, nullptr);
-}
-
-struct Generation {
-  const char* name;
-  Make make;
-};
-const Generation kDKv5{"DKv5", &MakeAs<Processing::QN::CDKv5>};
-const Generation kDKv6{"DKv6", &MakeAs<Processing::QN::CDKv6>};
-const Generation kDKv7{"DKv7", &MakeAs<Processing::QN::CDKv7>};
-const Generation kDKv7QCT{"DKv7QCT", &MakeAs<Processing::QN::CDKv7QCT>};
 
 // The deviation blocks a fit would have left in the model.
 struct Blocks {
@@ -81,6 +64,10 @@ void AccBackups(Bytes& image) {
 void AccStored(Bytes& image) {
   AccBackups(image);
   PutAll(image, 36, kStoredAccBiases);
+}
+void AccRolledBack(Bytes& image) {
+  PutAll(image, 36, kPreviousAccBiases);
+  TestFrames::Put32(image, 928, kRolledBack);
 }
 void MagStored(Bytes& image) {
   PutAll(image, 1024, kStoredMagOffsets);
@@ -148,11 +135,7 @@ TEST(CalibrationStore, WritesOrRefusesAsEachGenerationAllows) {
       {"short image", kDKv5, Short, nullptr, Store(4),
        "flash image of 1071 bytes is too short for the 1072 bytes of the calibration", nullptr},
 
-      {"acc rolled back", kDKv5, WithPrevious, nullptr, Restore(1, 0), "",
-       +[](Bytes& image) {
-         PutAll(image, 36, kPreviousAccBiases);
-         TestFrames::Put32(image, 928, kRolledBack);
-       }},
+      {"acc rolled back", kDKv5, WithPrevious, nullptr, Restore(1, 0), "", AccRolledBack},
       {"acc rolled back twice", kDKv5, WithPreviousRolledBack, nullptr, Restore(1, 0),
        "last HSI calibration was already rolled back", nullptr},
       {"acc never stored", kDKv5, nullptr, nullptr, Restore(1, 0), "never been HSI-recalibrated, nothing to roll-back",
@@ -164,10 +147,7 @@ TEST(CalibrationStore, WritesOrRefusesAsEachGenerationAllows) {
       {"acc, method 2", kDKv5, WithPrevious, nullptr, Restore(1, 2), "unknown restore method", nullptr},
       {"gyr", kDKv5, nullptr, nullptr, Restore(2, 1), "unit is not support restore", nullptr},
       {"acc stands when gyr is refused", kDKv5, WithPrevious, nullptr, Restore(3, 0), "unit is not support restore",
-       +[](Bytes& image) {
-         PutAll(image, 36, kPreviousAccBiases);
-         TestFrames::Put32(image, 928, kRolledBack);
-       }},
+       AccRolledBack},
       {"mag to factory", kDKv5, nullptr, nullptr, Restore(4, 1), "", MagReset},
       {"mag rolled back", kDKv5, nullptr, nullptr, Restore(4, 0), "can be rolled back only to factory calibration",
        nullptr},
@@ -211,7 +191,7 @@ TEST(CalibrationStore, WritesOrRefusesAsEachGenerationAllows) {
     const std::string name = std::string(c.generation.name) + ", " + c.name;
     Bytes image = Image(Worked());
     if (c.prepare) c.prepare(image);
-    const auto model = c.generation.make(RawSensor(c.generation.name, 0, image));
+    const auto model = c.generation.make(RawSensor(c.generation.name, 0, image), nullptr);
     model->Configure({}, nullptr);
     Blocks blocks;
     if (c.set) c.set(blocks);
@@ -255,7 +235,7 @@ constexpr double kWordTolerance = 1e-7;
 TEST(CalibrationStore, LoadingAStoredImageGivesTheCompensationBack) {
   const Blocks blocks;
   const auto sensor = RawSensor("DKv5", 0, Image(Worked()));
-  const auto model = kDKv5.make(sensor);
+  const auto model = kDKv5.make(sensor, nullptr);
   const auto before = Frame(*model);
 
   Bytes image = sensor->GetFlash();
@@ -286,7 +266,7 @@ TEST(CalibrationStore, LoadingAStoredImageGivesTheCompensationBack) {
   }
 
   for (const Generation& generation : {kDKv6, kDKv7}) {
-    const auto other = generation.make(RawSensor(generation.name, 0, Image(Worked())));
+    const auto other = generation.make(RawSensor(generation.name, 0, Image(Worked())), nullptr);
     Bytes stored = Image(Worked());
     other->SetOffsets(blocks.offsets);
     other->SetMagMatrix(blocks.magColumns);

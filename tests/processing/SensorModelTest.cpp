@@ -16,8 +16,6 @@
 #include "ModelImages.h"
 #include "ModelSensor.h"
 #include "processing/SdkFrame.h"
-#include "processing/model/DKv5.h"
-#include "processing/model/DKv7QCT.h"
 
 namespace {
 
@@ -26,21 +24,6 @@ using Processing::SensorRecord;
 using Processing::QN::CDKv;
 using SensorPtr = CDKv::SensorPtr;
 using StagePtr = CDKv::StagePtr;
-
-using Make = std::shared_ptr<CDKv> (*)(const SensorPtr&, const StagePtr&);
-template <class Model>
-std::shared_ptr<CDKv> MakeAs(const SensorPtr& sensor, const StagePtr& next) {
-  return std::make_shared<Model>(sensor, next);
-}
-
-struct Generation {
-  const char* name;
-  Make make;
-};
-const Generation kDKv5{"DKv5", &MakeAs<Processing::QN::CDKv5>};
-const Generation kDKv6{"DKv6", &MakeAs<Processing::QN::CDKv6>};
-const Generation kDKv7{"DKv7", &MakeAs<Processing::QN::CDKv7>};
-const Generation kDKv7QCT{"DKv7QCT", &MakeAs<Processing::QN::CDKv7QCT>};
 
 // Configures a model of the sensor and runs one frame of words through it.
 std::unique_ptr<SensorRecord> RunFrame(CDKv& model, const std::vector<std::int16_t>& words,
