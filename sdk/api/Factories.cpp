@@ -5,6 +5,7 @@
 
 #include "api/QuenlithSdkLite.h"
 #include "communication/Serial.h"
+#include "communication/memsense/Memsens.h"
 #include "communication/qn/BsMain.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"
@@ -13,6 +14,7 @@
 #include "communication/qn/Identifier.h"
 #include "communication/qn/QnSdk.h"
 #include "communication/qn/Stream.h"
+#include "communication/vectornav/Vn.h"
 #include "processing/manager/MemsenseManager.h"
 #include "processing/manager/QnManager.h"
 #include "processing/manager/SdkManager.h"
@@ -41,6 +43,8 @@ Transport MakeSerial() { return std::make_shared<Communication::DataInterface::C
 // Anything else talks over a serial port.
 constexpr Transport (*kDefaultTransport)() = MakeSerial;
 
+Hub MakeVectorNav() { return std::make_shared<Communication::Device::CVn>("vn"); }
+Hub MakeMemsense() { return std::make_shared<Communication::Device::CMemsens>("memsense"); }
 Hub MakeBsMain() { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, "BSmain"); }
 Hub MakeBsMainById(const std::string& id) { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, id); }
 Hub MakeCu() { return std::make_shared<Communication::Device::QN::CCu>(nullptr, "USB_CU"); }
@@ -58,8 +62,8 @@ struct DeviceRow {
 };
 
 constexpr std::array<DeviceRow, 8> kDevicesByName{{
-    {"vectornav", nullptr},
-    {"memsense", nullptr},
+    {"vectornav", MakeVectorNav},
+    {"memsense", MakeMemsense},
     {"stream", MakeStream},
     {"usbcu", MakeCu},
     {"dongle", MakeDongle},
