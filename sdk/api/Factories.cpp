@@ -18,6 +18,7 @@
 #include "processing/manager/MemsenseManager.h"
 #include "processing/manager/QnManager.h"
 #include "processing/manager/SdkManager.h"
+#include "processing/manager/VnManager.h"
 
 namespace {
 
@@ -93,10 +94,8 @@ Manager MakeManager(const Hub& device) {
   return std::make_shared<ManagerClass>(device);
 }
 
-// The VectorNav manager publishes every record in the shared storage, which
-// this build lacks.
 constexpr std::array<ManagerRow, 3> kManagersByName{{
-    {"vectornav", nullptr},
+    {"vectornav", &MakeManager<Processing::Manager::CVnManager>},
     {"memsense", &MakeManager<Processing::Manager::CMemsenseManager>},
     {"sdk", &MakeManager<Processing::Manager::QN::CSdkManager>},
 }};
