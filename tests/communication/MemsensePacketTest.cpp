@@ -8,6 +8,7 @@
 
 #include "ByteSource.h"
 #include "LogCapture.h"
+#include "MemsenseConfigurationPackets.h"
 #include "communication/memsense/Memsens.h"
 #include "communication/memsense/Packet.h"
 
@@ -23,18 +24,9 @@ Bytes Framed(const Bytes& data) {
 }
 
 TEST(MemsensePacket, TheConfigurationSeriesFramesToTheSensorsPackets) {
-  const Bytes expected[] = {
-      {0xA5, 0xA5, 0x01, 0x02, 0x02, 0x00, 0x4F, 0x25},
-      {0xA5, 0xA5, 0x01, 0x02, 0x05, 0x00, 0x52, 0x2B},
-      {0xA5, 0xA5, 0x01, 0x02, 0x06, 0x00, 0x53, 0x2D},
-      {0xA5, 0xA5, 0x01, 0x02, 0x07, 0x00, 0x54, 0x2F},
-      {0xA5, 0xA5, 0x01, 0x02, 0x08, 0x00, 0x55, 0x31},
-      {0xA5, 0xA5, 0x02, 0x04, 0x04, 0x02, 0x02, 0x00, 0x58, 0xE5},
-      {0xA5, 0xA5, 0x02, 0x07, 0x05, 0x05, 0x01, 0xA0, 0x81, 0x82, 0x83, 0x84, 0xA3},
-      {0xA5, 0xA5, 0x02, 0x04, 0x05, 0x02, 0x02, 0x00, 0x59, 0xE9},
-  };
-  ASSERT_EQ(Memsense::kConfiguration.size(), std::size(expected));
-  for (std::size_t step = 0; step < std::size(expected); ++step) {
+  const auto& expected = kMemsenseConfigurationPackets;
+  ASSERT_EQ(Memsense::kConfiguration.size(), expected.size());
+  for (std::size_t step = 0; step < expected.size(); ++step) {
     const auto& row = Memsense::kConfiguration[step];
     EXPECT_EQ(Framed(Bytes(row.data.begin(), row.data.begin() + row.length)), expected[step]) << "step " << step + 1;
     EXPECT_TRUE(Memsense::ChecksumsMatch(expected[step].data(), expected[step].size())) << "step " << step + 1;

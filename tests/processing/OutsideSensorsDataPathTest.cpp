@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +16,7 @@
 
 #include "ScratchDirectory.h"
 #include "SdkLibrary.h"
+#include "SelfClosingCallback.h"
 #include "TestFrames.h"
 #include "sensorsim/SimulatedMemsense.h"
 #include "sensorsim/SimulatedVectorNav.h"
@@ -75,12 +75,6 @@ bool CarriesVectorNavPacket(const Bytes& frame, int seed) {
   return AllZero(rest.data(), 0, rest.size());
 }
 
-std::size_t Threads() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
-  return count;
-}
-
 class OutsideSensorsDataPath : public ::testing::Test {
  protected:
   void SetUp() override { setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1); }
@@ -96,6 +90,16 @@ class OutsideSensorsDataPath : public ::testing::Test {
     return handle;
   }
 
+  // The frames of a set opened on its own, after its first ten: none when it does not open or stream.
+  std::vector<Bytes> FirstFrames(const std::string& parameters) {
+    Received received;
+    const int handle = Open(parameters, received);
+    if (handle < 0 || !received.WaitForMore(10)) return {};
+    EXPECT_TRUE(sdk.CloseDevice(handle));
+    handles.pop_back();
+    return received.All();
+  }
+
   ScratchDirectory scratch;
   SdkLibrary sdk;
   std::vector<int> handles;
@@ -106,13 +110,8 @@ TEST_F(OutsideSensorsDataPath, VectorNavValuesReachBlockZero) {
   options.seed = 3;
   SensorSim::SimulatedVectorNav sim(options);
   sim.AttachPty(scratch.Path(), 5);
-  Received received;
-  ASSERT_GE(Open("device=vectornav;com=5;frequency=100", received), 0);
-  ASSERT_TRUE(received.WaitForMore(10));
-  sdk.CloseDevice(handles.back());
-  handles.clear();
-
-  const auto frames = received.All();
+  const auto frames = FirstFrames("device=vectornav;com=5;frequency=100");
+  ASSERT_FALSE(frames.empty());
   for (std::size_t i = 0; i < frames.size(); ++i) {
     EXPECT_TRUE(CarriesVectorNavPacket(frames[i], 3)) << "frame " << i;
     EXPECT_EQ(U16At(frames[i].data(), 0), i) << "frames are counted from 0";
@@ -124,13 +123,8 @@ TEST_F(OutsideSensorsDataPath, MemsenseValuesReachBlockZero) {
   options.seed = 4;
   SensorSim::SimulatedMemsense sim(options);
   sim.AttachPty(scratch.Path(), 6);
-  Received received;
-  ASSERT_GE(Open("device=memsense;com=6", received), 0);
-  ASSERT_TRUE(received.WaitForMore(10));
-  sdk.CloseDevice(handles.back());
-  handles.clear();
-
-  const auto frames = received.All();
+  const auto frames = FirstFrames("device=memsense;com=6");
+  ASSERT_FALSE(frames.empty());
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const Bytes& frame = frames[i];
     SCOPED_TRACE("frame " + std::to_string(i));
@@ -186,30 +180,13 @@ TEST_F(OutsideSensorsDataPath, TwoVectorNavSetsEachGetTheirOwnSensor) {
 TEST_F(OutsideSensorsDataPath, AVectorNavCallbackMayCloseItsOwnSet) {
   SensorSim::SimulatedVectorNav sim({});
   sim.AttachPty(scratch.Path(), 3);
-  const auto threads = Threads();
+  const auto threads = ProcessThreads();
   const int handle = sdk.CreateDevice(1, "none.ini", "device=vectornav;com=3;frequency=100");
   ASSERT_GE(handle, 0);
-  struct Closer {
-    SdkLibrary* sdk;
-    int handle;
-    std::atomic<int> calls{0};
-    std::atomic<bool> closed{false};
-  } closer{&sdk, handle};
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(
-      handle,
-      [](void*, void* user) {
-        auto& self = *static_cast<Closer*>(user);
-        ++self.calls;
-        if (!self.closed.exchange(true)) {
-          EXPECT_TRUE(self.sdk->CloseDevice(self.handle));
-        }
-      },
-      &closer));
-  const auto deadline = std::chrono::steady_clock::now() + kLimit;
-  while (Threads() != threads && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(closer.closed);
-  EXPECT_EQ(Threads(), threads) << "the reader thread did not end after its set closed";
-  EXPECT_EQ(closer.calls, 1);
+  const auto closing = CloseFromOwnCallback(sdk, handle, threads);
+  EXPECT_TRUE(closing.closed);
+  EXPECT_EQ(closing.threads, threads) << "the reader thread did not end after its set closed";
+  EXPECT_EQ(closing.calls, 1);
   EXPECT_FALSE(sdk.CloseDevice(handle));
 }
 
