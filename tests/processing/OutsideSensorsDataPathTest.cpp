@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -92,7 +93,7 @@ class OutsideSensorsDataPath : public ::testing::Test {
 
   // The frames of a set opened on its own, after its first ten: none when it does not open or stream.
   std::vector<Bytes> FirstFrames(const std::string& parameters) {
-    Received received;
+    Received& received = NewReceived();
     const int handle = Open(parameters, received);
     if (handle < 0 || !received.WaitForMore(10)) return {};
     EXPECT_TRUE(sdk.CloseDevice(handle));
@@ -100,8 +101,12 @@ class OutsideSensorsDataPath : public ::testing::Test {
     return received.All();
   }
 
+  // Outlives the sets that call it, which the fixture closes.
+  Received& NewReceived() { return received_.emplace_back(); }
+
   ScratchDirectory scratch;
   SdkLibrary sdk;
+  std::list<Received> received_;
   std::vector<int> handles;
 };
 
@@ -157,8 +162,8 @@ TEST_F(OutsideSensorsDataPath, TwoVectorNavSetsEachGetTheirOwnSensor) {
   SensorSim::SimulatedVectorNav secondSim(second);
   firstSim.AttachPty(scratch.Path(), 1);
   secondSim.AttachPty(scratch.Path(), 2);
-  Received older;
-  Received newer;
+  Received& older = NewReceived();
+  Received& newer = NewReceived();
   const int olderHandle = Open("device=vectornav;com=1;frequency=200", older);
   const int newerHandle = Open("device=vectornav;com=2;frequency=200", newer);
   ASSERT_GE(olderHandle, 0);
