@@ -8,8 +8,11 @@
 
 #include "LogCapture.h"
 #include "TestFrames.h"
+#include "TestHub.h"
 #include "communication/qn/Hub.h"
+#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
+#include "processing/filters/PICorrection.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
 
@@ -20,20 +23,6 @@ using Processing::SdkFrame;
 using Processing::Manager::QN::CManager;
 
 constexpr double k15 = 1.0 / 32768;
-
-// A maker's hub with a sensor list given by the test; it never streams.
-class TestHub : public Communication::Device::QN::CHub {
- public:
-  TestHub() : CHub(nullptr, "BSmain") {}
-  void Run() override {}
-
-  TestHub& Add(const std::string& identity, int dataType, int offset, int size, int position) {
-    sensors_.push_back(std::make_shared<Communication::Device::QN::CSensor>(
-        identity, dataType, offset, size, position, Communication::Device::QN::Bytes{},
-        Communication::Device::QN::Bytes{}));
-    return *this;
-  }
-};
 
 std::shared_ptr<CManager> ConfiguredManager(const std::shared_ptr<TestHub>& hub) {
   auto manager = std::make_shared<CManager>(hub, boost::property_tree::ptree{});
@@ -263,7 +252,7 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"DKv3", 0, std::nullopt, "CDKv3"},
       {"DKv4", 0, std::nullopt, "CDKv4"},
       {"DKv5", 0, std::nullopt, "CDKv5"},
-      {"DKv5", 3, std::nullopt, "CDKv5QCT"},
+      {"DKv5", 3, typeid(CDKv5QCT), ""},
       {"DKv6", 3, std::nullopt, "CDKv7QCT"},
       {"DKv7", 0, std::nullopt, "CDKv7"},
   };
@@ -284,26 +273,26 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 
 namespace {
 
-// Both attitude corrections come later; which one a sensor would get shows in
-// the hole that is logged.
+// The Kalman filter comes later; that a sensor would get it shows in the hole
+// that is logged.
 TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const struct {
     const char* processing;
-    const char* chosen;
+    bool kalman;
   } cases[] = {
-      {"", "CPICorrection"},
-      {"kalman", "CMEKFCorrectionWrapper"},
-      {"extendedkalmanfilter", "CMEKFCorrectionWrapper"},
-      {"Kalman", "CPICorrection"},
-      {"pi", "CPICorrection"},
+      {"", false}, {"kalman", true}, {"extendedkalmanfilter", true}, {"Kalman", false}, {"pi", false},
   };
   const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
       "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
   for (const auto& c : cases) {
     LogCapture log;
-    EXPECT_EQ(Processing::Manager::QN::CreateCorrection(c.processing, sensor), nullptr);
-    EXPECT_TRUE(log.Contains(std::string("<debug> no ") + c.chosen + " stage in this build")) << c.processing;
-    EXPECT_EQ(log.Count("stage in this build"), 1u) << c.processing;
+    const auto correction = Processing::Manager::QN::CreateCorrection(c.processing, sensor);
+    if (c.kalman) {
+      EXPECT_EQ(correction, nullptr) << c.processing;
+      EXPECT_TRUE(log.Contains("<debug> no CMEKFCorrectionWrapper stage in this build")) << c.processing;
+    } else {
+      EXPECT_NE(dynamic_cast<Processing::QN::CPICorrection*>(correction.get()), nullptr) << c.processing;
+    }
   }
 }
 
