@@ -5,6 +5,7 @@
 
 #include "processing/LittleEndian.h"
 #include "processing/SdkFrame.h"
+#include "processing/WordScales.h"
 #include "processing/filters/Quaternion.h"
 
 namespace Processing::QN {
@@ -12,10 +13,7 @@ namespace Processing::QN {
 namespace {
 
 using LittleEndian::Word;
-
-constexpr double k2m10 = 1.0 / 1024.0;
-constexpr double k2m14 = 1.0 / 16384.0;
-constexpr double k2m15 = 1.0 / 32768.0;
+using namespace WordScale;
 
 using Stored = std::array<double, 4>;  // x, y, z, w
 static_assert(sizeof(Stored) == CDKv5QCT::kQuaternionBytes);
