@@ -12,10 +12,13 @@ class TestHub : public Communication::Device::QN::CHub {
   TestHub() : CHub(nullptr, "BSmain") {}
   void Run() override {}
 
-  TestHub& Add(const std::string& identity, int dataType, int offset, int size, int position) {
-    sensors_.push_back(std::make_shared<Communication::Device::QN::CSensor>(
-        identity, dataType, offset, size, position, Communication::Device::QN::Bytes{},
-        Communication::Device::QN::Bytes{}));
+  TestHub& Add(std::shared_ptr<Communication::Device::QN::CSensor> sensor) {
+    sensors_.push_back(std::move(sensor));
     return *this;
+  }
+  TestHub& Add(const std::string& identity, int dataType, int offset, int size, int position,
+               Communication::Device::QN::Bytes flash = {}) {
+    return Add(std::make_shared<Communication::Device::QN::CSensor>(
+        identity, dataType, offset, size, position, Communication::Device::QN::Bytes{}, std::move(flash)));
   }
 };
