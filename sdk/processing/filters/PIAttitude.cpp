@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "processing/filters/Quaternion.h"
 
@@ -146,9 +147,12 @@ Eigen::Vector3d CPIAttitude::MedianOf(Median3& median, const Eigen::Vector3d& v)
     ++median.filled;
     return v;
   }
+  // Slots by ascending magnitude, equal ones in slot order (an insertion sort,
+  // which is stable and, unlike std::stable_sort, takes no buffer).
   std::array<std::size_t, 3> order{0, 1, 2};
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t l, std::size_t r) { return median.magnitudes[l] < median.magnitudes[r]; });
+  for (std::size_t i = 1; i < order.size(); ++i)
+    for (std::size_t j = i; j > 0 && median.magnitudes[order[j]] < median.magnitudes[order[j - 1]]; --j)
+      std::swap(order[j], order[j - 1]);
   return median.vectors[order[1]];
 }
 
