@@ -208,7 +208,8 @@ TEST_F(Lifecycle, ASetWithHeadTrackingStagesOpensAndClosesAgainAndAgain) {
   const auto threads = Threads();
   // The simulator needs no pause between requests, which keeps the rounds short.
   for (int round = 0; round < 2000; ++round) {
-    const int handle = sdk.CreateDevice(1, "none.ini", "device=dongle quatcalibratedt;com=6;headSensor=0;delaybetweenwriting=0");
+    const int handle =
+        sdk.CreateDevice(1, "none.ini", "device=dongle quatcalibratedt;com=6;headSensor=0;delaybetweenwriting=0");
     ASSERT_EQ(handle, 0) << "round " << round;
     ASSERT_TRUE(sdk.CloseDevice(handle)) << "round " << round;
   }

@@ -86,7 +86,9 @@ TEST(DKv5QCT, PredictsByItsHorizonOnlyWhileTurning) {
       {"an unreadable own threshold takes the own horizon with it",
        {{"PredictionTime", "20"}, {"sensor_2_gyrThreshFormotionDetect", "x"}, {"sensor_2_PredictionTime", "40"}},
        20},
-      {"another sensor's keys", {{"PredictionTime", "20"}, {"sensor_3_gyrThreshFormotionDetect", "0.01"}, {"sensor_3_PredictionTime", "40"}}, 20},
+      {"another sensor's keys",
+       {{"PredictionTime", "20"}, {"sensor_3_gyrThreshFormotionDetect", "0.01"}, {"sensor_3_PredictionTime", "40"}},
+       20},
       // The first filter output is 0.6008 x r = 0.587: below 1 it is rest.
       {"a threshold above the motion", {{"PredictionTime", "20"}, {"gyrThreshFormotionDetect", "1"}}, 0},
   };

@@ -127,16 +127,18 @@ TEST(HeadTracking, TwoDeviceSetsExchangeQuaternionsEachReaderSeeingEachValueOnce
     Take(objectForCorrect);  // whatever a set made of an object quaternion stored before it opened
 
     // Each new object quaternion is combined by each set once, as its set says.
-    const Eigen::Quaterniond objects[] = {Eigen::Quaterniond(Eigen::AngleAxisd(0.3, Eigen::Vector3d::UnitY())),
-                                          Eigen::Quaterniond(Eigen::AngleAxisd(-1.1, Eigen::Vector3d(1, 1, 0).normalized()))};
+    const Eigen::Quaterniond objects[] = {
+        Eigen::Quaterniond(Eigen::AngleAxisd(0.3, Eigen::Vector3d::UnitY())),
+        Eigen::Quaterniond(Eigen::AngleAxisd(-1.1, Eigen::Vector3d(1, 1, 0).normalized()))};
     for (std::size_t n = 0; n < std::size(objects); ++n) {
       const auto& o = objects[n];
       const auto readsBefore = ReadsByReader(log, "ObjectCameraQuat");
       const auto storesBefore = log.Count("set ObjectQuatForCorrect@");
       const Stored value{o.x(), o.y(), o.z(), o.w()};
       objectCamera.Set(value.data(), kBytes);
-      const std::vector<Eigen::Quaterniond> combined{(Decoded(trackers[0].quaternionWords) * o).normalized(),
-                                                     (Decoded(trackers[1].quaternionWords) * o.conjugate()).normalized()};
+      const std::vector<Eigen::Quaterniond> combined{
+          (Decoded(trackers[0].quaternionWords) * o).normalized(),
+          (Decoded(trackers[1].quaternionWords) * o.conjugate()).normalized()};
       ASSERT_TRUE(WaitFor([&] { return log.Count("set ObjectQuatForCorrect@") >= storesBefore + 2; }))
           << "object quaternion " << n << " was not combined by both sets";
       const auto k = Take(objectForCorrect);

@@ -91,4 +91,44 @@ TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
   }
 }
 
+// Behind a USB CU hub, the sensor of every raw-data model gets the attitude of
+// the PI correction that follows the model: a unit quaternion, stamped.
+TEST(ModelDataPath, EverySensorOfAModelGetsItsOrientation) {
+  const std::vector<const char*> identities{"QN DKv5 sensor Jan 10 2018", "QN DKv6 sensor V3.01 Mar 12 2019",
+                                            "QN DKv7m2 Feb 24 2020"};  // slots 0, 1, 2
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::UsbCu;
+  for (const char* identity : identities)
+    options.sensors.push_back({identity, ModelImages::Image(ModelImages::Worked()), {}});
+  SimHub::SimulatedHub hub(options);
+  hub.AttachPty(scratch.Path(), kCom);
+
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", ("device=usbcu raw;com=" + std::to_string(kCom)).c_str());
+  ASSERT_GE(handle, 0);
+  Frames frames;
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (frames.Seen().size() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+
+  const auto seen = frames.Seen();
+  ASSERT_GE(seen.size(), 5u);
+  std::vector<std::uint32_t> lastStamp(identities.size(), 0);
+  for (const auto& frame : seen) {
+    ASSERT_EQ(U32At(frame.data(), 4), 0b111u);
+    for (std::size_t k = 0; k < identities.size(); ++k) {
+      const std::size_t record = Record(k);
+      double squaredNorm = 0;
+      for (std::size_t i = 0; i < 4; ++i) squaredNorm += std::pow(DoubleAt(frame.data(), record + 160 + 8 * i), 2);
+      EXPECT_NEAR(squaredNorm, 1, 1e-12) << identities[k];
+      const auto stamp = U32At(frame.data(), record + 456);
+      EXPECT_GE(stamp, lastStamp[k]) << identities[k];
+      lastStamp[k] = stamp;
+    }
+  }
+}
+
 }  // namespace

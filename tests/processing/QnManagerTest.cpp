@@ -1,3 +1,4 @@
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -265,6 +266,30 @@ TEST(HubManager, RunsEachRawSensorsModelIntoItsBlock) {
   const auto uncalibrated = frameAfter(1.0);
   for (std::size_t at = 0; at <= 152; at += 8)
     EXPECT_EQ(DoubleAt(uncalibrated.get(), Record(7) + at), 0.0) << "calibration still on: record byte " << at;
+}
+
+// "get" reaches the attitude correction behind each raw sensor's model and
+// fills the sensor's own element; "set" stops at the model.
+TEST(HubManager, ReachesThePICorrectionBehindEachModelWithGetOnly) {
+  auto hub = std::make_shared<TestHub>();
+  for (const int p : {3, 7})
+    hub->Add("QN DKv6 Mar 12 2019", 0, 14 + 20 * p, 20, p, ModelImages::Image(ModelImages::Worked()));
+  const auto manager = ConfiguredManager(hub);
+  const auto get = [&](const char* command) {
+    std::array<double, 32> output;
+    output.fill(-1);
+    EXPECT_TRUE(manager->ExecuteCommand(command, nullptr, output.data()));
+    return output;
+  };
+  std::array<double, 32> expected;
+  expected.fill(-1);
+  expected[3] = expected[7] = 0.1;
+  EXPECT_EQ(get("GET  KpIni"), expected);
+
+  std::array<double, 32> values;
+  values.fill(0.5);
+  EXPECT_TRUE(manager->ExecuteCommand("set kpini", values.data(), nullptr));
+  EXPECT_EQ(get("get kpini"), expected) << "a \"set\" went past the model";
 }
 
 TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {

@@ -10,8 +10,8 @@ const std::chrono::steady_clock::time_point g_loaded = std::chrono::steady_clock
 }  // namespace
 
 std::uint32_t MillisecondsSinceLoad() {
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_loaded);
-  return static_cast<std::uint32_t>(elapsed.count());
+  const auto elapsed = std::chrono::steady_clock::now() - g_loaded;
+  return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 }  // namespace Processing
