@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <Eigen/Geometry>
 #include <boost/property_tree/ptree.hpp>
@@ -34,14 +35,40 @@ int Horizon(const void* frame, std::size_t position) {
   return -1;
 }
 
+// The stream thread hands the frame to the manager over and over while the
+// host runs its rounds (at least 2,000, and until 100 frames went through).
+// Returns how many of the processed frames isMixed found mixed, and how many
+// frames were processed.
+template <class HostRound, class IsMixed>
+std::pair<int, int> Race(Processing::Manager::QN::CManager& manager, const Bytes& raw, HostRound hostRound,
+                         IsMixed isMixed) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> processed{0};
+  int mixed = 0;
+  std::thread stream([&] {
+    auto frame = std::make_unique<Processing::SdkFrame>();
+    while (!stop.load()) {
+      *frame = {};
+      if (!manager.Process(raw.data(), frame.get())) continue;
+      ++processed;
+      if (isMixed(*frame)) ++mixed;
+    }
+  });
+  for (int round = 0; round < 2000 || processed.load() < 100; ++round) hostRound(round);
+  stop = true;
+  stream.join();
+  return {mixed, processed.load()};
+}
+
 // The host reconfigures the stages while the stream thread hands frames to
 // the manager: every frame is processed wholly before or wholly after a
 // change, never with some sensors on the old settings and some on the new.
 TEST(ManagerThreads, AFrameSeesOneConfigurationAcrossItsSensors) {
   Logging::SetLevel(5);
-  constexpr int kSensors = 8;
+  constexpr std::size_t kSensors = 8;
   auto hub = std::make_shared<TestHub>();
-  for (int p = 0; p < kSensors; ++p) hub->Add("DKv5 Jan 10 2018", 3, 14 + 30 * p, 30, p);
+  for (std::size_t p = 0; p < kSensors; ++p)
+    hub->Add("DKv5 Jan 10 2018", 3, static_cast<int>(14 + 30 * p), 30, static_cast<int>(p));
   Processing::Manager::QN::CManager manager(hub, {});
   boost::property_tree::ptree settings[2];
   settings[0].put("PredictionTime", "20");
@@ -54,28 +81,20 @@ TEST(ManagerThreads, AFrameSeesOneConfigurationAcrossItsSensors) {
     PutWords(raw, 14 + 30 * p, {16384, 16384, 16384, 16384, 0, 0, 0, 0, 0, 0, 1024});
   Seal(raw);
 
-  std::atomic<bool> stop{false};
-  std::atomic<int> processed{0};
-  std::atomic<int> mixed{0};
-  std::thread stream([&] {
-    auto frame = std::make_unique<Processing::SdkFrame>();
-    while (!stop.load()) {
-      *frame = {};
-      if (!manager.Process(raw.data(), frame.get())) continue;
-      ++processed;
-      const int first = Horizon(frame.get(), 0);
-      for (std::size_t p = 0; p < kSensors; ++p)
-        if (first < 0 || Horizon(frame.get(), p) != first) ++mixed;
-    }
-  });
-  for (int round = 0; round < 2000 || processed.load() < 100; ++round) {
-    manager.Configure(settings[round % 2], nullptr);
-    double values[32] = {};
-    manager.ExecuteCommand("set predictiontime", values, nullptr);
-  }
-  stop = true;
-  stream.join();
-  EXPECT_EQ(mixed.load(), 0) << "of " << processed.load() << " frames";
+  const auto [mixed, processed] = Race(
+      manager, raw,
+      [&](int round) {
+        manager.Configure(settings[round % 2], nullptr);
+        double values[32] = {};
+        manager.ExecuteCommand("set predictiontime", values, nullptr);
+      },
+      [&](const Processing::SdkFrame& frame) {
+        const int first = Horizon(&frame, 0);
+        for (std::size_t p = 0; p < kSensors; ++p)
+          if (first < 0 || Horizon(&frame, p) != first) return true;
+        return false;
+      });
+  EXPECT_EQ(mixed, 0) << "of " << processed << " frames";
 }
 
 // The same for the default chain: raw DKv6 sensors, each followed by the PI
@@ -100,27 +119,19 @@ TEST(ManagerThreads, AFrameOfTheDefaultChainSeesOneConfigurationAcrossItsSensors
   for (std::size_t p = 0; p < kSensors; ++p) PutWords(raw, 14 + 20 * p, ModelImages::WorkedWords());
   Seal(raw);
 
-  std::atomic<bool> stop{false};
-  std::atomic<int> processed{0};
-  std::atomic<int> mixed{0};
-  std::thread stream([&] {
-    auto frame = std::make_unique<Processing::SdkFrame>();
-    while (!stop.load()) {
-      *frame = {};
-      if (!manager.Process(raw.data(), frame.get())) continue;
-      ++processed;
-      for (std::size_t p = 1; p < kSensors; ++p)
-        if (std::memcmp(&frame->sensors[p].quaternion, &frame->sensors[0].quaternion, 32) != 0) ++mixed;
-    }
-  });
-  for (int round = 0; round < 2000 || processed.load() < 100; ++round) {
-    const int mode = 2;
-    manager.Configure(settings[round % 2], round % 3 == 0 ? &mode : nullptr);
-    manager.ExecuteCommand("computegyrooffset", nullptr, nullptr);
-  }
-  stop = true;
-  stream.join();
-  EXPECT_EQ(mixed.load(), 0) << "of " << processed.load() << " frames";
+  const auto [mixed, processed] = Race(
+      manager, raw,
+      [&](int round) {
+        const int mode = 2;
+        manager.Configure(settings[round % 2], round % 3 == 0 ? &mode : nullptr);
+        manager.ExecuteCommand("computegyrooffset", nullptr, nullptr);
+      },
+      [&](const Processing::SdkFrame& frame) {
+        for (std::size_t p = 1; p < kSensors; ++p)
+          if (std::memcmp(&frame.sensors[p].quaternion, &frame.sensors[0].quaternion, 32) != 0) return true;
+        return false;
+      });
+  EXPECT_EQ(mixed, 0) << "of " << processed << " frames";
 }
 
 }  // namespace

@@ -43,28 +43,34 @@ class Frames {
   std::vector<Bytes> frames_;
 };
 
-TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
+// At least `count` frames that a set of the simulated hub's kind hands to the
+// host's callback; none when the set does not open.
+std::vector<Bytes> FramesOf(const SimHub::HubOptions& options, const std::string& deviceWords, std::size_t count) {
   ScratchDirectory scratch;
   setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  SimHub::SimulatedHub hub(options);
+  hub.AttachPty(scratch.Path(), kCom);
+
+  SdkLibrary sdk;
+  const std::string parameters = "device=" + deviceWords + ";com=" + std::to_string(kCom);
+  const int handle = sdk.CreateDevice(1, "none.ini", parameters.c_str());
+  if (handle < 0) return {};
+  Frames frames;
+  EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (frames.Seen().size() < count && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+  return frames.Seen();
+}
+
+TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
   SimHub::HubOptions options;
   options.kind = SimHub::HubKind::Dongle;
   options.sensors.push_back({"QN DKv6 sensor V3.01 Mar 12 2019", ModelImages::Image(ModelImages::Worked()), {}});
   options.dataFrameHook = [](SimHub::DataFrameContent& content) {
     content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
   };
-  SimHub::SimulatedHub hub(options);
-  hub.AttachPty(scratch.Path(), kCom);
-
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=dongle raw;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(sdk.CloseDevice(handle));
-
-  const auto seen = frames.Seen();
+  const auto seen = FramesOf(options, "dongle raw", 3);
   ASSERT_GE(seen.size(), 3u);
   const auto& expected = ModelImages::kWorkedFrame;
   constexpr double kTolerance = 1e-12;
@@ -96,25 +102,11 @@ TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
 TEST(ModelDataPath, EverySensorOfAModelGetsItsOrientation) {
   const std::vector<const char*> identities{"QN DKv5 sensor Jan 10 2018", "QN DKv6 sensor V3.01 Mar 12 2019",
                                             "QN DKv7m2 Feb 24 2020"};  // slots 0, 1, 2
-  ScratchDirectory scratch;
-  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
   SimHub::HubOptions options;
   options.kind = SimHub::HubKind::UsbCu;
   for (const char* identity : identities)
     options.sensors.push_back({identity, ModelImages::Image(ModelImages::Worked()), {}});
-  SimHub::SimulatedHub hub(options);
-  hub.AttachPty(scratch.Path(), kCom);
-
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=usbcu raw;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(sdk.CloseDevice(handle));
-
-  const auto seen = frames.Seen();
+  const auto seen = FramesOf(options, "usbcu raw", 5);
   ASSERT_GE(seen.size(), 5u);
   std::vector<std::uint32_t> lastStamp(identities.size(), 0);
   for (const auto& frame : seen) {
