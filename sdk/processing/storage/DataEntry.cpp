@@ -35,7 +35,8 @@ bool CDataEntry::Get(int reader, void* bytes, std::size_t size) {
   if (reader < 0 || index >= fresh_.size() || !hasValue_ || !fresh_[index] || !bytes) return false;
   Copy(bytes, value_.data(), std::min(size, value_.size()));
   fresh_[index] = 0;
-  QLOG(trace) << "get " << EntryIdentity{*this} << "[" << reader << "]: " << boost::log::dump(value_.data(), value_.size());
+  QLOG(trace) << "get " << EntryIdentity{*this} << "[" << reader
+              << "]: " << boost::log::dump(value_.data(), value_.size());
   return true;
 }
 
