@@ -15,6 +15,7 @@
 
 #include "ScratchDirectory.h"
 #include "SdkLibrary.h"
+#include "SelfClosingCallback.h"
 #include "simhub/SimulatedHub.h"
 
 namespace {
@@ -110,28 +111,10 @@ TEST_F(Lifecycle, ACallbackMayCloseItsOwnSet) {
   const auto threads = Threads();
   const int handle = OpenStreaming(sdk, 5);
   ASSERT_EQ(handle, 0);
-  struct Closer {
-    SdkLibrary* sdk;
-    int handle;
-    std::atomic<int> calls{0};
-    std::atomic<bool> closed{false};
-  } closer{&sdk, handle};
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(
-      handle,
-      [](void*, void* user) {
-        auto& self = *static_cast<Closer*>(user);
-        ++self.calls;
-        if (!self.closed.exchange(true)) {
-          EXPECT_TRUE(self.sdk->CloseDevice(self.handle));
-        }
-      },
-      &closer));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (Threads() != threads && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(closer.closed);
-  EXPECT_EQ(Threads(), threads) << "the stream thread did not end after closing itself";
-  EXPECT_EQ(closer.calls, 1);
+  const auto closing = CloseFromOwnCallback(sdk, handle, threads);
+  EXPECT_TRUE(closing.closed);
+  EXPECT_EQ(closing.threads, threads) << "the stream thread did not end after closing itself";
+  EXPECT_EQ(closing.calls, 1);
   EXPECT_FALSE(sdk.CloseDevice(handle));
 }
 
@@ -192,6 +175,26 @@ TEST_F(Lifecycle, AResetWhoseReopenFailsLeavesAHandleThatAnswersAsUnknown) {
   EXPECT_FALSE(sdk.SendImplementationSpecificCommand(handle, "get x", nullptr, nullptr));
   EXPECT_TRUE(sdk.Reset(handle, 2, 0)) << "the handle is still in the table";
   EXPECT_TRUE(sdk.CloseDevice(handle));
+}
+
+// Every head-tracking stage takes a reader of three shared keys; a key has
+// room for 1,024 readers at a time, so the closed sets must give theirs back.
+TEST_F(Lifecycle, ASetWithHeadTrackingStagesOpensAndClosesAgainAndAgain) {
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::Dongle;
+  options.sensors.push_back(SimHub::SimSensor{"DKv5 Jan 10 2018", SimHub::Bytes(2048, 0), {}});
+  hubs.push_back(std::make_unique<SimHub::SimulatedHub>(options));
+  hubs.back()->AttachPty(scratch.Path(), 6);
+  SdkLibrary sdk;
+  const auto threads = Threads();
+  // The simulator needs no pause between requests, which keeps the rounds short.
+  for (int round = 0; round < 2000; ++round) {
+    const int handle =
+        sdk.CreateDevice(1, "none.ini", "device=dongle quatcalibratedt;com=6;headSensor=0;delaybetweenwriting=0");
+    ASSERT_EQ(handle, 0) << "round " << round;
+    ASSERT_TRUE(sdk.CloseDevice(handle)) << "round " << round;
+  }
+  EXPECT_EQ(Threads(), threads);
 }
 
 }  // namespace
