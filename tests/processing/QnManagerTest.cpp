@@ -14,6 +14,7 @@
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
+#include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
 
@@ -108,7 +109,7 @@ TEST(HubManager, SkipsAndLogsOnceASensorItCannotServeAndFillsTheOthers) {
       {"unknown generation", "Tracker v2", 1, 24, 10, 5, "<error> Unknown configuration for \"Tracker v2\""},
       {"generation is case-sensitive", "dkv3", 1, 24, 10, 5, "<error> Unknown configuration for \"dkv3\""},
       {"unknown data type", "DKv3", 0x7FFFFFFF, 24, 10, 5, "<error> Unknown configuration for \"DKv3\""},
-      {"model this build lacks", "DKv3", 0, 24, 20, 5, "<error> no CDKv3 stage in this build for \"DKv3\""},
+      {"stage this build lacks", "DKv5", 3, 24, 10, 5, "<error> no CDKv5QCT stage in this build for \"DKv5\""},
       {"position 32", "DKv3", 1, 24, 10, 32, "<error> sensor \"DKv3\" at position 32 is outside 0 to 31: skipped"},
       {"position -1", "DKv3", 1, 24, 10, -1, "<error> sensor \"DKv3\" at position -1 is outside 0 to 31: skipped"},
       {"block past the frame's end", "DKv3", 1, 30, 10, 5,
@@ -286,8 +287,8 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"ExtV", -1, typeid(CExtender), ""},
       {"ExtV DKv7", 4, typeid(CDKv7Tindra), ""},  // generations are tried in order
       {"DKv7", 5, std::nullopt, ""},
-      {"DKv3", 0, std::nullopt, "CDKv3"},
-      {"DKv4", 0, std::nullopt, "CDKv4"},
+      {"DKv3", 0, typeid(CDKv3), ""},
+      {"DKv4 Jan 10 2018", 0, typeid(CDKv4), ""},
       {"DKv5", 0, typeid(CDKv5), ""},
       {"DKv5", 3, std::nullopt, "CDKv5QCT"},
       {"DKv6 Mar 12 2019", 0, typeid(CDKv6), ""},

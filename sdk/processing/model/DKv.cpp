@@ -1,7 +1,10 @@
 #include "processing/model/DKv.h"
 
 #include <cctype>
+#include <stdexcept>
 #include <string_view>
+
+#include "api/Log.h"
 
 namespace Processing::QN {
 
@@ -30,6 +33,18 @@ void Disable(CDKv::Switches& switches, const SwitchRow& row, bool disable) {
 constexpr std::string_view kSetPrefix = "set ";
 
 }  // namespace
+
+void RequireImageBytes(const FlashImage& image, std::size_t bytes) {
+  if (image.size() < bytes)
+    throw std::logic_error("flash image of " + std::to_string(image.size()) + " bytes is too short for the " +
+                           std::to_string(bytes) + " bytes of the calibration");
+}
+
+bool LoadableImage(const FlashImage& image, std::size_t bytes) {
+  if (image.size() >= bytes) return true;
+  QLOG(error) << "calibration not loaded: the flash image holds " << image.size() << " bytes, it needs " << bytes;
+  return false;
+}
 
 CDKv::CDKv(const SensorPtr& sensor, StagePtr next)
     : CEndPoint(sensor), position_(sensor ? sensor->GetIndex() : -1), next_(std::move(next)) {

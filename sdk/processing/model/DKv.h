@@ -40,6 +40,17 @@ namespace Processing::QN {
 using FlashImage = Communication::Device::QN::Bytes;
 using Vector9d = Eigen::Matrix<double, 9, 1>;
 
+// Parts of the calibration that storing and restoring take, as bits of their flags.
+constexpr std::uint32_t kAccFlag = 1u << 0;
+constexpr std::uint32_t kGyrFlag = 1u << 1;
+constexpr std::uint32_t kMagFlag = 1u << 2;
+
+// Throws std::logic_error when the image is shorter than the calibration
+// area's bytes, before anything is read or written.
+void RequireImageBytes(const FlashImage& image, std::size_t bytes);
+// Whether a load can read the image's calibration area; logs an error if not.
+bool LoadableImage(const FlashImage& image, std::size_t bytes);
+
 // The record's triples in block order.
 constexpr std::array<double (SensorRecord::*)[3], 3> kTriples{
     &SensorRecord::acceleration, &SensorRecord::angularRate, &SensorRecord::magneticField};

@@ -73,11 +73,7 @@ bool CDKv5::LoadCalibration(FlashImage& image) {
   currentBiases_.setZero();
   thermal_ = {};
   ResetParameterBlocks();
-  if (image.size() < kImageBytes) {
-    QLOG(error) << "calibration not loaded: the flash image holds " << image.size() << " bytes, it needs "
-                << kImageBytes;
-    return false;
-  }
+  if (!LoadableImage(image, kImageBytes)) return false;
 
   for (Eigen::Index n = 0; n < 9; ++n) {
     currentBiases_[n] = Value(image, kBiases, static_cast<std::size_t>(n));
