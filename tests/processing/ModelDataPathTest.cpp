@@ -3,7 +3,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelImages.h"
+#include "ModelImages16.h"
 #include "ScratchDirectory.h"
 #include "SdkLibrary.h"
 #include "TestFrames.h"
@@ -82,6 +85,197 @@ TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
     // No attitude stage follows the model yet.
     EXPECT_TRUE(AllZero(frame.data(), record + 160, 512 - 160)) << counter;
     EXPECT_TRUE(AllZero(frame.data(), Record(1), 31 * 512)) << counter;
+  }
+}
+
+// What a raw-data model writes into a sensor's block.
+struct Values {
+  double uncalibrated[9];
+  double acceleration[3], angularRate[3], magneticField[3];
+  double temperature;
+};
+
+void ExpectBlock(const std::uint8_t* frame, std::size_t position, const Values& expected, const std::string& what) {
+  constexpr double kTolerance = 1e-12;
+  const std::size_t record = Record(position);
+  for (std::size_t i = 0; i < 9; ++i)
+    EXPECT_NEAR(DoubleAt(frame, record + 8 * i), expected.uncalibrated[i], kTolerance) << what << ", " << i;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(DoubleAt(frame, record + 80 + 8 * i), expected.acceleration[i], kTolerance) << what << ", " << i;
+    EXPECT_NEAR(DoubleAt(frame, record + 104 + 8 * i), expected.angularRate[i], kTolerance) << what << ", " << i;
+    EXPECT_NEAR(DoubleAt(frame, record + 128 + 8 * i), expected.magneticField[i], kTolerance) << what << ", " << i;
+  }
+  EXPECT_NEAR(DoubleAt(frame, record + 152), expected.temperature, kTolerance) << what;
+}
+
+// A base-station hub's sensors are DKv3 sensors without a flash image: in raw
+// format each is calibrated with the defaults (identity matrices, zero
+// biases), so its block holds its words x 2^-15 x the unit factors 2, 1000
+// and -2. Each position's words differ, so that blocks cannot trade places.
+TEST(ModelDataPath, BsMainRawSensorsGiveTheirWordsInOutputUnits) {
+  constexpr int kSensors = 20;
+  const auto wordsOf = [](int position) {
+    std::vector<std::int16_t> words = ModelImages16::WorkedWords();
+    for (std::size_t i = 0; i < words.size(); ++i)
+      words[i] = static_cast<std::int16_t>(words[i] + 97 * position - 13 * static_cast<int>(i));
+    return words;
+  };
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  SimHub::HubOptions options;
+  options.sensors.resize(kSensors);
+  options.dataFrameHook = [&](SimHub::DataFrameContent& content) {
+    content.blocks.clear();
+    for (int p = 0; p < kSensors; ++p) {
+      const Bytes block = ModelImages16::WordBytes(wordsOf(p));
+      content.blocks.insert(content.blocks.end(), block.begin(), block.end());
+    }
+  };
+  SimHub::SimulatedHub hub(options);
+  hub.AttachPty(scratch.Path(), kCom);
+
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", ("device=bsmain raw;com=" + std::to_string(kCom)).c_str());
+  ASSERT_GE(handle, 0);
+  Frames frames;
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+
+  const auto seen = frames.Seen();
+  ASSERT_GE(seen.size(), 3u);
+  for (const auto& frame : seen) {
+    const auto counter = U16At(frame.data(), 0);
+    EXPECT_EQ(U32At(frame.data(), 4), (1u << kSensors) - 1) << counter;
+    for (int p = 0; p < kSensors; ++p) {
+      const auto w = wordsOf(p);
+      Values expected{};
+      for (std::size_t i = 0; i < 9; ++i) expected.uncalibrated[i] = w[i] / 32768.0;
+      for (std::size_t i = 0; i < 3; ++i) {
+        expected.acceleration[i] = w[i] / 32768.0 * 2;
+        expected.angularRate[i] = w[3 + i] / 32768.0 * 1000;
+        expected.magneticField[i] = w[6 + i] / 32768.0 * -2;
+      }
+      expected.temperature = w[9] / 256.0;
+      ExpectBlock(frame.data(), static_cast<std::size_t>(p), expected,
+                  "frame " + std::to_string(counter) + ", position " + std::to_string(p));
+    }
+    EXPECT_TRUE(AllZero(frame.data(), Record(kSensors), (32 - kSensors) * 512)) << counter;
+  }
+}
+
+// A DKv3 and a DKv4 sensor on a USB CU, calibrated from the images the hub
+// read from them: the worked values (upper thermal block; the DKv4 one with
+// its factory backups as deviation compensation). Loading completed the DKv3
+// image's factory field matrix in the SDK's copy only: the sensor's own flash
+// is not written.
+TEST(ModelDataPath, DKv3AndDKv4OnAUsbCuReachTheHostCalibrated) {
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  const auto addressed = [](Bytes image, std::uint8_t address) {
+    image[6] = address;
+    return image;
+  };
+  const Bytes dkv3Image = addressed(ModelImages16::Image(ModelImages16::Worked()), 3);
+  const Bytes dkv4Image = addressed(ModelImages16::Image(ModelImages16::WorkedWithBackups()), 9);
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::UsbCu;
+  options.sensors = {{"QN DKv3 IMU Sep 15 2016", dkv3Image, {}}, {"QN DKv4 IMU Jan 10 2018", dkv4Image, {}}};
+  options.dataFrameHook = [](SimHub::DataFrameContent& content) {
+    const Bytes block = ModelImages16::WordBytes(ModelImages16::WorkedWords());
+    content.blocks = block;
+    content.blocks.insert(content.blocks.end(), block.begin(), block.end());
+  };
+  SimHub::SimulatedHub hub(options);
+  hub.AttachPty(scratch.Path(), kCom);
+
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", ("device=usbcu raw;com=" + std::to_string(kCom)).c_str());
+  ASSERT_GE(handle, 0);
+  Frames frames;
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+
+  const auto exported = [&](int address) {
+    Bytes image(1024);
+    unsigned int length = static_cast<unsigned int>(image.size());
+    if (!sdk.GetSensorFlash(handle, address, reinterpret_cast<char*>(image.data()), &length)) return Bytes{};
+    image.resize(length);
+    return image;
+  };
+  Bytes completed = dkv3Image;
+  std::copy_n(dkv3Image.begin() + 74, 18, completed.begin() + 366);
+  EXPECT_EQ(exported(3), completed);
+  EXPECT_EQ(exported(9), dkv4Image);
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+  EXPECT_EQ(hub.Flash(0), dkv3Image);
+
+  const Values upperBlock{
+      {0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
+       0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
+      {0.5040209216029979, -0.32703744607263774, 0.8842682791124441},
+      {34.32092390161458, -74.92659181201796, 17.153705382286628},
+      {-0.2347665617554273, 0.11405271842709999, -0.09765131894283338},
+      54.6875};
+  Values withBackups = upperBlock;
+  const double accelerationWithBackups[3] = {0.5041395716868892, -0.3269340301233403, 0.884267248475322};
+  const double fieldWithBackups[3] = {-0.2347834653839772, 0.11405003416805949, -0.09765280040363433};
+  std::copy_n(accelerationWithBackups, 3, withBackups.acceleration);
+  std::copy_n(fieldWithBackups, 3, withBackups.magneticField);
+
+  const auto seen = frames.Seen();
+  ASSERT_GE(seen.size(), 3u);
+  for (const auto& frame : seen) {
+    const auto counter = U16At(frame.data(), 0);
+    EXPECT_EQ(U32At(frame.data(), 4), 0b11u) << counter;
+    ExpectBlock(frame.data(), 0, upperBlock, "DKv3, frame " + std::to_string(counter));
+    ExpectBlock(frame.data(), 1, withBackups, "DKv4, frame " + std::to_string(counter));
+  }
+}
+
+// The emulator opens its set with calibration disabled: its 20 DKv3 models
+// read no words and only convert what the host's buffer holds in each
+// sensor's triples to the output units (x 2, x 1000, x -2); everything else of
+// the buffer but the header stays as the host gave it.
+TEST(ModelDataPath, TheEmulatorsModelsConvertTheBuffersValues) {
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", "device=emulator");
+  ASSERT_GE(handle, 0);
+
+  auto raw = DataFrame(0x1234, 4000, 0xFFFFF, 20 * 20);
+  for (int p = 0; p < 20; ++p) PutWords(raw, 14 + 20 * static_cast<std::size_t>(p), ModelImages16::WorkedWords());
+  Seal(raw);
+  std::vector<std::uint8_t> buffer(16400, 0);
+  std::copy(raw.begin(), raw.end(), buffer.begin());
+  // Block 0's triples lie inside the raw frame; the others get values of their own.
+  for (std::size_t p = 1; p < 32; ++p)
+    for (std::size_t i = 0; i < 9; ++i) {
+      const double value = static_cast<double>(p) + 0.125 * static_cast<double>(i) - 3.5;
+      std::memcpy(buffer.data() + Record(p) + 80 + 8 * i, &value, sizeof value);
+    }
+  const std::vector<std::uint8_t> given = buffer;
+
+  ASSERT_TRUE(sdk.ProcessData(handle, buffer.data()));
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+  EXPECT_EQ(U16At(buffer.data(), 0), 0x1234);
+  EXPECT_EQ(U32At(buffer.data(), 4), 0xFFFFFu);
+  constexpr double kFactors[3] = {2, 1000, -2};
+  for (std::size_t p = 0; p < 32; ++p) {
+    for (std::size_t i = 0; i < 9; ++i) {
+      const std::size_t at = Record(p) + 80 + 8 * i;
+      const double expected = p < 20 ? DoubleAt(given.data(), at) * kFactors[i / 3] : DoubleAt(given.data(), at);
+      EXPECT_EQ(DoubleAt(buffer.data(), at), expected) << "position " << p << ", value " << i;
+    }
+    EXPECT_TRUE(std::equal(buffer.begin() + static_cast<std::ptrdiff_t>(Record(p)),
+                           buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 80),
+                           given.begin() + static_cast<std::ptrdiff_t>(Record(p))))
+        << p;
+    EXPECT_TRUE(std::equal(buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 152),
+                           buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 512),
+                           given.begin() + static_cast<std::ptrdiff_t>(Record(p) + 152)))
+        << p;
   }
 }
 
