@@ -13,9 +13,11 @@
 #include <boost/log/core/core.hpp>
 
 #include "ModelImages.h"
+#include "ModelImages16.h"
 #include "TestHub.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
+#include "quenlith_sdk_lite.h"
 
 // Every heap allocation in this program is counted, to show that a frame makes
 // none. The replaced new and delete are malloc and free underneath, which the
@@ -92,5 +94,44 @@ void HubManagerDKv6Frame(benchmark::State& state) {
   RunFrames(state, manager, DataFrame(32, 20, ModelImages::WordBytes(ModelImages::WorkedWords())), 32);
 }
 BENCHMARK(HubManagerDKv6Frame);
+
+// 20 raw DKv3 sensors calibrated from a full 16-bit image, every step on.
+void HubManagerDKv3Frame(benchmark::State& state) {
+  boost::log::core::get()->set_logging_enabled(false);
+  auto hub = std::make_shared<TestHub>();
+  for (int p = 0; p < 20; ++p)
+    hub->Add("QN DKv3 Sep 15 2016", 0, 14 + 20 * p, 20, p, ModelImages16::Image(ModelImages16::WorkedWithBackups()));
+  Processing::Manager::QN::CManager manager(hub, {});
+  manager.Configure({}, nullptr);
+  RunFrames(state, manager, DataFrame(20, 20, ModelImages16::WordBytes(ModelImages16::WorkedWords())), 20);
+}
+BENCHMARK(HubManagerDKv3Frame);
+
+// The emulator's 20 DKv3 sensors through the library's export, as a host
+// drives it: the raw frame copied into a cleared buffer, then processed in place.
+// The emulator runs its models with calibration disabled.
+void EmulatorDKv3Frame(benchmark::State& state) {
+  boost::log::core::get()->set_logging_enabled(false);
+  const long long beforeOpen = g_allocations.load();
+  const int handle = iQuenlith_SDK_Lite_CreateDevice(1, "none.ini", "device=emulator");
+  if (handle < 0 || g_allocations.load() == beforeOpen) {
+    state.SkipWithError("no emulator, or the library's allocations are not counted");
+    return;
+  }
+  const Bytes raw = DataFrame(20, 20, ModelImages16::WordBytes(ModelImages16::WorkedWords()));
+  auto buffer = std::make_unique<Processing::SdkFrame>();
+  auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.get());
+  const long long allocationsBefore = g_allocations.load();
+  const auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    std::memset(bytes, 0, sizeof *buffer);
+    std::memcpy(bytes, raw.data(), raw.size());
+    benchmark::DoNotOptimize(iQuenlith_SDK_Lite_ProcessData(handle, bytes));
+    benchmark::ClobberMemory();
+  }
+  Report(state, g_allocations.load() - allocationsBefore, std::chrono::steady_clock::now() - start, 20);
+  iQuenlith_SDK_Lite_CloseDevice(handle);
+}
+BENCHMARK(EmulatorDKv3Frame);
 
 }  // namespace
