@@ -60,16 +60,24 @@ Bytes DataFrame(int sensors, std::size_t blockBytes, const Bytes& block) {
   return raw;
 }
 
-void RunFrames(benchmark::State& state, Processing::Manager::QN::CManager& manager, const Bytes& raw, int sensors) {
-  auto frame = std::make_unique<Processing::SdkFrame>();
+// Runs one frame's work per iteration of the timed loop, then reports.
+template <class OneFrame>
+void TimeFrames(benchmark::State& state, int sensors, OneFrame&& oneFrame) {
   const long long allocationsBefore = g_allocations.load();
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    std::memset(frame.get(), 0, sizeof *frame);
-    benchmark::DoNotOptimize(manager.Process(raw.data(), frame.get()));
+    benchmark::DoNotOptimize(oneFrame());
     benchmark::ClobberMemory();
   }
   Report(state, g_allocations.load() - allocationsBefore, std::chrono::steady_clock::now() - start, sensors);
+}
+
+void RunFrames(benchmark::State& state, Processing::Manager::QN::CManager& manager, const Bytes& raw, int sensors) {
+  auto frame = std::make_unique<Processing::SdkFrame>();
+  TimeFrames(state, sensors, [&] {
+    std::memset(frame.get(), 0, sizeof *frame);
+    return manager.Process(raw.data(), frame.get());
+  });
 }
 
 void HubManagerQuatFrame(benchmark::State& state) {
@@ -83,27 +91,25 @@ void HubManagerQuatFrame(benchmark::State& state) {
 }
 BENCHMARK(HubManagerQuatFrame);
 
-// 32 raw DKv6 sensors calibrated from a full image, every step on.
-void HubManagerDKv6Frame(benchmark::State& state) {
+// Raw sensors of one generation calibrated from a full image, every step on.
+void RunModels(benchmark::State& state, const char* identity, const Bytes& image, const Bytes& words, int sensors) {
   boost::log::core::get()->set_logging_enabled(false);
   auto hub = std::make_shared<TestHub>();
-  for (int p = 0; p < 32; ++p)
-    hub->Add("QN DKv6 Mar 12 2019", 0, 14 + 20 * p, 20, p, ModelImages::Image(ModelImages::Worked()));
+  for (int p = 0; p < sensors; ++p) hub->Add(identity, 0, 14 + 20 * p, 20, p, image);
   Processing::Manager::QN::CManager manager(hub, {});
   manager.Configure({}, nullptr);
-  RunFrames(state, manager, DataFrame(32, 20, ModelImages::WordBytes(ModelImages::WorkedWords())), 32);
+  RunFrames(state, manager, DataFrame(sensors, 20, words), sensors);
+}
+
+void HubManagerDKv6Frame(benchmark::State& state) {
+  RunModels(state, "QN DKv6 Mar 12 2019", ModelImages::Image(ModelImages::Worked()),
+            ModelImages::WordBytes(ModelImages::WorkedWords()), 32);
 }
 BENCHMARK(HubManagerDKv6Frame);
 
-// 20 raw DKv3 sensors calibrated from a full 16-bit image, every step on.
 void HubManagerDKv3Frame(benchmark::State& state) {
-  boost::log::core::get()->set_logging_enabled(false);
-  auto hub = std::make_shared<TestHub>();
-  for (int p = 0; p < 20; ++p)
-    hub->Add("QN DKv3 Sep 15 2016", 0, 14 + 20 * p, 20, p, ModelImages16::Image(ModelImages16::WorkedWithBackups()));
-  Processing::Manager::QN::CManager manager(hub, {});
-  manager.Configure({}, nullptr);
-  RunFrames(state, manager, DataFrame(20, 20, ModelImages16::WordBytes(ModelImages16::WorkedWords())), 20);
+  RunModels(state, "QN DKv3 Sep 15 2016", ModelImages16::Image(ModelImages16::WorkedWithBackups()),
+            ModelImages16::WordBytes(ModelImages16::WorkedWords()), 20);
 }
 BENCHMARK(HubManagerDKv3Frame);
 
@@ -121,15 +127,11 @@ void EmulatorDKv3Frame(benchmark::State& state) {
   const Bytes raw = DataFrame(20, 20, ModelImages16::WordBytes(ModelImages16::WorkedWords()));
   auto buffer = std::make_unique<Processing::SdkFrame>();
   auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.get());
-  const long long allocationsBefore = g_allocations.load();
-  const auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
+  TimeFrames(state, 20, [&] {
     std::memset(bytes, 0, sizeof *buffer);
     std::memcpy(bytes, raw.data(), raw.size());
-    benchmark::DoNotOptimize(iQuenlith_SDK_Lite_ProcessData(handle, bytes));
-    benchmark::ClobberMemory();
-  }
-  Report(state, g_allocations.load() - allocationsBefore, std::chrono::steady_clock::now() - start, 20);
+    return iQuenlith_SDK_Lite_ProcessData(handle, bytes);
+  });
   iQuenlith_SDK_Lite_CloseDevice(handle);
 }
 BENCHMARK(EmulatorDKv3Frame);

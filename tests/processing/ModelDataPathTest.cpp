@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,57 +46,9 @@ class Frames {
   std::vector<Bytes> frames_;
 };
 
-TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
-  ScratchDirectory scratch;
-  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
-  SimHub::HubOptions options;
-  options.kind = SimHub::HubKind::Dongle;
-  options.sensors.push_back({"QN DKv6 sensor V3.01 Mar 12 2019", ModelImages::Image(ModelImages::Worked()), {}});
-  options.dataFrameHook = [](SimHub::DataFrameContent& content) {
-    content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
-  };
-  SimHub::SimulatedHub hub(options);
-  hub.AttachPty(scratch.Path(), kCom);
-
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=dongle raw;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(sdk.CloseDevice(handle));
-
-  const auto seen = frames.Seen();
-  ASSERT_GE(seen.size(), 3u);
-  const auto& expected = ModelImages::kWorkedFrame;
-  constexpr double kTolerance = 1e-12;
-  for (const auto& frame : seen) {
-    const auto counter = U16At(frame.data(), 0);
-    EXPECT_EQ(U32At(frame.data(), 4), 1u) << counter;
-    const std::size_t record = Record(0);
-    for (std::size_t i = 0; i < 9; ++i)
-      EXPECT_NEAR(DoubleAt(frame.data(), record + 8 * i), expected.uncalibrated[i], kTolerance) << counter << ", " << i;
-    for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_NEAR(DoubleAt(frame.data(), record + 80 + 8 * i), expected.acceleration[i], kTolerance) << counter;
-      EXPECT_NEAR(DoubleAt(frame.data(), record + 104 + 8 * i), expected.angularRate[i], kTolerance) << counter;
-      EXPECT_NEAR(DoubleAt(frame.data(), record + 128 + 8 * i), expected.magneticField[i], kTolerance) << counter;
-    }
-    EXPECT_NEAR(DoubleAt(frame.data(), record + 152), expected.temperature, kTolerance) << counter;
-    // No attitude stage follows the model yet.
-    EXPECT_TRUE(AllZero(frame.data(), record + 160, 512 - 160)) << counter;
-    EXPECT_TRUE(AllZero(frame.data(), Record(1), 31 * 512)) << counter;
-  }
-}
-
-// What a raw-data model writes into a sensor's block.
-struct Values {
-  double uncalibrated[9];
-  double acceleration[3], angularRate[3], magneticField[3];
-  double temperature;
-};
-
-void ExpectBlock(const std::uint8_t* frame, std::size_t position, const Values& expected, const std::string& what) {
+// What a raw-data model wrote into the block of a sensor at this position.
+void ExpectBlock(const std::uint8_t* frame, std::size_t position, const ModelImages::Expected& expected,
+                 const std::string& what) {
   constexpr double kTolerance = 1e-12;
   const std::size_t record = Record(position);
   for (std::size_t i = 0; i < 9; ++i)
@@ -106,6 +59,51 @@ void ExpectBlock(const std::uint8_t* frame, std::size_t position, const Values& 
     EXPECT_NEAR(DoubleAt(frame, record + 128 + 8 * i), expected.magneticField[i], kTolerance) << what << ", " << i;
   }
   EXPECT_NEAR(DoubleAt(frame, record + 152), expected.temperature, kTolerance) << what;
+}
+
+// Opens the device on a simulated hub and keeps the frames the host's callback
+// receives until it has seen three (or 10 s pass); hands the open device and
+// the hub to `whileOpen`, then closes.
+using WhileOpen = std::function<void(SdkLibrary& sdk, int handle, SimHub::SimulatedHub& hub)>;
+std::vector<Bytes> FramesFrom(SimHub::HubOptions options, const std::string& device, const WhileOpen& whileOpen = {}) {
+  ScratchDirectory scratch;
+  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
+  SimHub::SimulatedHub hub(std::move(options));
+  hub.AttachPty(scratch.Path(), kCom);
+
+  SdkLibrary sdk;
+  const int handle = sdk.CreateDevice(1, "none.ini", ("device=" + device + ";com=" + std::to_string(kCom)).c_str());
+  EXPECT_GE(handle, 0) << device;
+  if (handle < 0) return {};
+  Frames frames;
+  EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, nullptr, nullptr));
+  if (whileOpen) whileOpen(sdk, handle, hub);
+  EXPECT_TRUE(sdk.CloseDevice(handle));
+  const auto seen = frames.Seen();
+  EXPECT_GE(seen.size(), 3u) << device;
+  return seen;
+}
+
+TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::Dongle;
+  options.sensors.push_back({"QN DKv6 sensor V3.01 Mar 12 2019", ModelImages::Image(ModelImages::Worked()), {}});
+  options.dataFrameHook = [](SimHub::DataFrameContent& content) {
+    content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
+  };
+  const auto seen = FramesFrom(options, "dongle raw");
+  for (const auto& frame : seen) {
+    const auto counter = U16At(frame.data(), 0);
+    EXPECT_EQ(U32At(frame.data(), 4), 1u) << counter;
+    ExpectBlock(frame.data(), 0, ModelImages::kWorkedFrame, "frame " + std::to_string(counter));
+    const std::size_t record = Record(0);
+    // No attitude stage follows the model yet.
+    EXPECT_TRUE(AllZero(frame.data(), record + 160, 512 - 160)) << counter;
+    EXPECT_TRUE(AllZero(frame.data(), Record(1), 31 * 512)) << counter;
+  }
 }
 
 // A base-station hub's sensors are DKv3 sensors without a flash image: in raw
@@ -120,8 +118,6 @@ TEST(ModelDataPath, BsMainRawSensorsGiveTheirWordsInOutputUnits) {
       words[i] = static_cast<std::int16_t>(words[i] + 97 * position - 13 * static_cast<int>(i));
     return words;
   };
-  ScratchDirectory scratch;
-  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
   SimHub::HubOptions options;
   options.sensors.resize(kSensors);
   options.dataFrameHook = [&](SimHub::DataFrameContent& content) {
@@ -131,26 +127,13 @@ TEST(ModelDataPath, BsMainRawSensorsGiveTheirWordsInOutputUnits) {
       content.blocks.insert(content.blocks.end(), block.begin(), block.end());
     }
   };
-  SimHub::SimulatedHub hub(options);
-  hub.AttachPty(scratch.Path(), kCom);
-
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=bsmain raw;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(sdk.CloseDevice(handle));
-
-  const auto seen = frames.Seen();
-  ASSERT_GE(seen.size(), 3u);
+  const auto seen = FramesFrom(options, "bsmain raw");
   for (const auto& frame : seen) {
     const auto counter = U16At(frame.data(), 0);
     EXPECT_EQ(U32At(frame.data(), 4), (1u << kSensors) - 1) << counter;
     for (int p = 0; p < kSensors; ++p) {
       const auto w = wordsOf(p);
-      Values expected{};
+      ModelImages::Expected expected{};
       for (std::size_t i = 0; i < 9; ++i) expected.uncalibrated[i] = w[i] / 32768.0;
       for (std::size_t i = 0; i < 3; ++i) {
         expected.acceleration[i] = w[i] / 32768.0 * 2;
@@ -171,8 +154,6 @@ TEST(ModelDataPath, BsMainRawSensorsGiveTheirWordsInOutputUnits) {
 // image's factory field matrix in the SDK's copy only: the sensor's own flash
 // is not written.
 TEST(ModelDataPath, DKv3AndDKv4OnAUsbCuReachTheHostCalibrated) {
-  ScratchDirectory scratch;
-  setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
   const auto addressed = [](Bytes image, std::uint8_t address) {
     image[6] = address;
     return image;
@@ -187,51 +168,25 @@ TEST(ModelDataPath, DKv3AndDKv4OnAUsbCuReachTheHostCalibrated) {
     content.blocks = block;
     content.blocks.insert(content.blocks.end(), block.begin(), block.end());
   };
-  SimHub::SimulatedHub hub(options);
-  hub.AttachPty(scratch.Path(), kCom);
-
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=usbcu raw;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-
-  const auto exported = [&](int address) {
-    Bytes image(1024);
-    unsigned int length = static_cast<unsigned int>(image.size());
-    if (!sdk.GetSensorFlash(handle, address, reinterpret_cast<char*>(image.data()), &length)) return Bytes{};
-    image.resize(length);
-    return image;
-  };
-  Bytes completed = dkv3Image;
-  std::copy_n(dkv3Image.begin() + 74, 18, completed.begin() + 366);
-  EXPECT_EQ(exported(3), completed);
-  EXPECT_EQ(exported(9), dkv4Image);
-  EXPECT_TRUE(sdk.CloseDevice(handle));
-  EXPECT_EQ(hub.Flash(0), dkv3Image);
-
-  const Values upperBlock{
-      {0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-       0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-      {0.5040209216029979, -0.32703744607263774, 0.8842682791124441},
-      {34.32092390161458, -74.92659181201796, 17.153705382286628},
-      {-0.2347665617554273, 0.11405271842709999, -0.09765131894283338},
-      54.6875};
-  Values withBackups = upperBlock;
-  const double accelerationWithBackups[3] = {0.5041395716868892, -0.3269340301233403, 0.884267248475322};
-  const double fieldWithBackups[3] = {-0.2347834653839772, 0.11405003416805949, -0.09765280040363433};
-  std::copy_n(accelerationWithBackups, 3, withBackups.acceleration);
-  std::copy_n(fieldWithBackups, 3, withBackups.magneticField);
-
-  const auto seen = frames.Seen();
-  ASSERT_GE(seen.size(), 3u);
+  const auto seen = FramesFrom(options, "usbcu raw", [&](SdkLibrary& sdk, int handle, SimHub::SimulatedHub& hub) {
+    const auto exported = [&](int address) {
+      Bytes image(1024);
+      unsigned int length = static_cast<unsigned int>(image.size());
+      if (!sdk.GetSensorFlash(handle, address, reinterpret_cast<char*>(image.data()), &length)) return Bytes{};
+      image.resize(length);
+      return image;
+    };
+    Bytes completed = dkv3Image;
+    std::copy_n(dkv3Image.begin() + 74, 18, completed.begin() + 366);
+    EXPECT_EQ(exported(3), completed);
+    EXPECT_EQ(exported(9), dkv4Image);
+    EXPECT_EQ(hub.Flash(0), dkv3Image);
+  });
   for (const auto& frame : seen) {
     const auto counter = U16At(frame.data(), 0);
     EXPECT_EQ(U32At(frame.data(), 4), 0b11u) << counter;
-    ExpectBlock(frame.data(), 0, upperBlock, "DKv3, frame " + std::to_string(counter));
-    ExpectBlock(frame.data(), 1, withBackups, "DKv4, frame " + std::to_string(counter));
+    ExpectBlock(frame.data(), 0, ModelImages16::kWorkedFrame, "DKv3, frame " + std::to_string(counter));
+    ExpectBlock(frame.data(), 1, ModelImages16::kWorkedFrameWithBackups, "DKv4, frame " + std::to_string(counter));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "ModelImages.h"
 #include "TestFrames.h"
 
 // Flash images of the DKv3 and DKv4 generations, written word by word at
@@ -111,5 +112,23 @@ inline Bytes WordBytes(const std::vector<std::int16_t>& words) {
 inline std::vector<std::int16_t> WorkedWords() {
   return {9830, -6554, 17203, 1229, -2621, 631, 7373, -3686, 2458, 14000};
 }
+
+// The worked words through the worked image, all switches on (upper thermal
+// block), and through the image with backups: worked out independently from
+// the calibration formulas (python3, plain floats).
+constexpr ModelImages::Expected kWorkedFrame{
+    {0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
+     0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
+    {0.5040209216029979, -0.32703744607263774, 0.8842682791124441},
+    {34.32092390161458, -74.92659181201796, 17.153705382286628},
+    {-0.2347665617554273, 0.11405271842709999, -0.09765131894283338},
+    54.6875};
+constexpr ModelImages::Expected kWorkedFrameWithBackups{
+    {0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
+     0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
+    {0.5041395716868892, -0.3269340301233403, 0.884267248475322},
+    {34.32092390161458, -74.92659181201796, 17.153705382286628},
+    {-0.2347834653839772, 0.11405003416805949, -0.09765280040363433},
+    54.6875};
 
 }  // namespace ModelImages16

@@ -2,6 +2,7 @@
 // flash image, called as the manager calls them.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -120,20 +121,27 @@ TEST(SensorModel, CalibratesTheWorkedCases) {
 // the upper thermal block above the reference temperature, the lower one at
 // and below it, and the factory backups turned into deviation compensation.
 TEST(SensorModel, CalibratesTheDKv3WorkedCases) {
+  using ModelImages16::kWorkedFrame;
   using ModelImages16::WorkedWords;
-  std::vector<std::int16_t> atReference = WorkedWords();
-  atReference[9] = 9830;
-  std::vector<std::int16_t> belowReference = WorkedWords();
-  belowReference[9] = -3000;
-  const Expected atReferenceFrame{
-      {0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-       0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-      {0.5038416981697083, -0.32746516168117523, 0.88410983979702},
-      {34.59083288908005, -74.99429304152727, 17.210060730576515},
-      {-0.2354426383972168, 0.11473913490772247, -0.09788486361503601},
-      38.3984375};
-  Expected withoutThermal = atReferenceFrame;
-  withoutThermal.temperature = 54.6875;
+  // The worked frame's readings with other values and temperature.
+  using Triple = std::array<double, 3>;
+  const auto worked = [](const Triple& acceleration, const Triple& angularRate, const Triple& field,
+                         double temperature) {
+    Expected expected = kWorkedFrame;
+    std::copy(acceleration.begin(), acceleration.end(), expected.acceleration);
+    std::copy(angularRate.begin(), angularRate.end(), expected.angularRate);
+    std::copy(field.begin(), field.end(), expected.magneticField);
+    expected.temperature = temperature;
+    return expected;
+  };
+  const auto withTemperature = [](std::int16_t word) {
+    std::vector<std::int16_t> words = WorkedWords();
+    words[9] = word;
+    return words;
+  };
+  const Triple atReferenceAcceleration{0.5038416981697083, -0.32746516168117523, 0.88410983979702};
+  const Triple atReferenceAngularRate{34.59083288908005, -74.99429304152727, 17.210060730576515};
+  const Triple atReferenceField{-0.2354426383972168, 0.11473913490772247, -0.09788486361503601};
   boost::property_tree::ptree noThermo;
   noThermo.put("disablethermo", "1");
 
@@ -145,65 +153,23 @@ TEST(SensorModel, CalibratesTheDKv3WorkedCases) {
     boost::property_tree::ptree configuration;
     Expected expected;
   } cases[] = {
-      {"above the reference: upper block",
-       kDKv3,
-       ModelImages16::Worked(),
-       WorkedWords(),
-       {},
-       {{0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-         0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-        {0.5040209216029979, -0.32703744607263774, 0.8842682791124441},
-        {34.32092390161458, -74.92659181201796, 17.153705382286628},
-        {-0.2347665617554273, 0.11405271842709999, -0.09765131894283338},
-        54.6875}},
-      {"same under DKv4",
-       kDKv4,
-       ModelImages16::Worked(),
-       WorkedWords(),
-       {},
-       {{0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-         0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-        {0.5040209216029979, -0.32703744607263774, 0.8842682791124441},
-        {34.32092390161458, -74.92659181201796, 17.153705382286628},
-        {-0.2347665617554273, 0.11405271842709999, -0.09765131894283338},
-        54.6875}},
-      {"at the reference: lower block, no effect", kDKv3, ModelImages16::Worked(), atReference, {},
-       atReferenceFrame},
-      {"below the reference: lower block",
-       kDKv3,
-       ModelImages16::Worked(),
-       belowReference,
-       {},
-       {{0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-         0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-        {0.5046867117968775, -0.3254717337568853, 0.8848393984748981},
-        {33.35760467531082, -74.68550591981726, 16.937566662370067},
-        {-0.2322887279475111, 0.1116051297142818, -0.09681707194428701},
-        -11.71875}},
-      {"factory backups",
-       kDKv3,
-       ModelImages16::WorkedWithBackups(),
-       WorkedWords(),
-       {},
-       {{0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-         0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-        {0.5041395716868892, -0.3269340301233403, 0.884267248475322},
-        {34.32092390161458, -74.92659181201796, 17.153705382286628},
-        {-0.2347834653839772, 0.11405003416805949, -0.09765280040363433},
-        54.6875}},
-      {"thermal correction off", kDKv3, ModelImages16::Worked(), WorkedWords(), noThermo, withoutThermal},
+      {"above the reference: upper block", kDKv3, ModelImages16::Worked(), WorkedWords(), {}, kWorkedFrame},
+      {"same under DKv4", kDKv4, ModelImages16::Worked(), WorkedWords(), {}, kWorkedFrame},
+      {"at the reference: lower block, no effect", kDKv3, ModelImages16::Worked(), withTemperature(9830), {},
+       worked(atReferenceAcceleration, atReferenceAngularRate, atReferenceField, 38.3984375)},
+      {"below the reference: lower block", kDKv3, ModelImages16::Worked(), withTemperature(-3000), {},
+       worked({0.5046867117968775, -0.3254717337568853, 0.8848393984748981},
+              {33.35760467531082, -74.68550591981726, 16.937566662370067},
+              {-0.2322887279475111, 0.1116051297142818, -0.09681707194428701}, -11.71875)},
+      {"factory backups", kDKv3, ModelImages16::WorkedWithBackups(), WorkedWords(), {},
+       ModelImages16::kWorkedFrameWithBackups},
+      {"thermal correction off", kDKv3, ModelImages16::Worked(), WorkedWords(), noThermo,
+       worked(atReferenceAcceleration, atReferenceAngularRate, atReferenceField, 54.6875)},
       // Identity matrices, zero biases: the words times 2^-15 and the unit factors.
-      {"no cached image",
-       kDKv4,
-       std::nullopt,
-       WorkedWords(),
-       {},
-       {{0.29998779296875, -0.20001220703125, 0.524993896484375, 0.037506103515625, -0.079986572265625,
-         0.019256591796875, 0.225006103515625, -0.11248779296875, 0.07501220703125},
-        {0.5999755859375, -0.4000244140625, 1.04998779296875},
-        {37.506103515625, -79.986572265625, 19.256591796875},
-        {-0.45001220703125, 0.2249755859375, -0.1500244140625},
-        54.6875}},
+      {"no cached image", kDKv4, std::nullopt, WorkedWords(), {},
+       worked({0.5999755859375, -0.4000244140625, 1.04998779296875},
+              {37.506103515625, -79.986572265625, 19.256591796875},
+              {-0.45001220703125, 0.2249755859375, -0.1500244140625}, 54.6875)},
   };
   for (const auto& c : cases) {
     const auto model = c.generation.make(
@@ -229,7 +195,8 @@ TEST(SensorModel, DKv3ThermalBlocksWaitForTheNextLoad) {
   EXPECT_EQ(std::memcmp(record.get(), before.get(), sizeof(SensorRecord)), 0);
 
   const auto reloaded = RunFrame(*model, ModelImages16::WorkedWords());
-  EXPECT_NEAR(reloaded->acceleration[0], 0.5040209216029979, 1e-12) << "the next load reads the blocks";
+  EXPECT_NEAR(reloaded->acceleration[0], ModelImages16::kWorkedFrame.acceleration[0], 1e-12)
+      << "the next load reads the blocks";
 }
 
 // Loading turns the factory backups into deviation compensation and makes the

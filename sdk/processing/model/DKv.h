@@ -55,6 +55,16 @@ bool LoadableImage(const FlashImage& image, std::size_t bytes);
 constexpr std::array<double (SensorRecord::*)[3], 3> kTriples{
     &SensorRecord::acceleration, &SensorRecord::angularRate, &SensorRecord::magneticField};
 
+inline Eigen::Map<Eigen::Vector3d> TripleOf(SensorRecord& record, std::size_t triple) {
+  return Eigen::Map<Eigen::Vector3d>(record.*kTriples[triple]);
+}
+
+// A triple's three data words (signed 16-bit, from word 3 x triple) times the
+// generation's raw scale; they are also the record's uncalibrated readings.
+Eigen::Vector3d RawTriple(const std::uint8_t* words, std::size_t triple, double rawScale, SensorRecord& record);
+// Each triple of the record times its unit factor.
+void ScaleTriples(SensorRecord& values, const std::array<double, 3>& unitFactors);
+
 class CDKv : public CEndPoint {
  public:
   using SensorPtr = std::shared_ptr<Communication::Device::QN::CSensor>;

@@ -20,10 +20,6 @@ using LittleEndian::Word;
 constexpr std::size_t kTemperatureWord = 9;
 constexpr std::size_t kMag = 2;  // triple of the magnetic field
 
-Eigen::Map<Eigen::Vector3d> TripleOf(SensorRecord& record, std::size_t triple) {
-  return Eigen::Map<Eigen::Vector3d>(record.*kTriples[triple]);
-}
-
 // The three bias words of a triple.
 constexpr Block BiasesOf(std::size_t triple) { return {kBiases.offset + 6 * triple, 3}; }
 
@@ -52,18 +48,14 @@ bool CDKv3::CompensateTemperature(const std::uint8_t* words, SensorRecord&) {
 
 bool CDKv3::ApplyCalibration(const std::uint8_t* words, SensorRecord& record) {
   for (std::size_t t = 0; t < kTriples.size(); ++t) {
-    const Eigen::Vector3d raw(Word(words, 3 * t) * kRawScale, Word(words, 3 * t + 1) * kRawScale,
-                              Word(words, 3 * t + 2) * kRawScale);
-    Eigen::Map<Eigen::Vector3d>(record.uncalibrated + 3 * t) = raw;
+    const Eigen::Vector3d raw = RawTriple(words, t, kRawScale, record);
     TripleOf(record, t) = working_.matrices[t] * (raw - working_.biases.segment<3>(static_cast<Eigen::Index>(3 * t)));
   }
   record.temperature = Word(words, kTemperatureWord) * kTemperatureScale;
   return true;
 }
 
-void CDKv3::ConvertUnits(SensorRecord& values) {
-  for (std::size_t t = 0; t < kTriples.size(); ++t) TripleOf(values, t) *= kUnitFactors[t];
-}
+void CDKv3::ConvertUnits(SensorRecord& values) { ScaleTriples(values, kUnitFactors); }
 
 bool CDKv3::LoadCalibration(FlashImage& image) {
   // Host thread, frames held off by the manager's gate.
