@@ -91,7 +91,8 @@ void HubManagerQuatFrame(benchmark::State& state) {
 }
 BENCHMARK(HubManagerQuatFrame);
 
-// Raw sensors of one generation calibrated from a full image, every step on.
+// Raw sensors of one generation calibrated from a full image, every step on,
+// each followed by the PI attitude correction (the default chain).
 void RunModels(benchmark::State& state, const char* identity, const Bytes& image, const Bytes& words, int sensors) {
   boost::log::core::get()->set_logging_enabled(false);
   auto hub = std::make_shared<TestHub>();

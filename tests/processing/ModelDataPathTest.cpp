@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -61,30 +63,29 @@ void ExpectBlock(const std::uint8_t* frame, std::size_t position, const ModelIma
   EXPECT_NEAR(DoubleAt(frame, record + 152), expected.temperature, kTolerance) << what;
 }
 
-// Opens the device on a simulated hub and keeps the frames the host's callback
-// receives until it has seen three (or 10 s pass); hands the open device and
-// the hub to `whileOpen`, then closes.
+// At least `count` frames that a set of the simulated hub's kind hands to the
+// host's callback; none when the set does not open. `whileOpen` gets the open
+// set and the hub after the frames came, before the set closes.
 using WhileOpen = std::function<void(SdkLibrary& sdk, int handle, SimHub::SimulatedHub& hub)>;
-std::vector<Bytes> FramesFrom(SimHub::HubOptions options, const std::string& device, const WhileOpen& whileOpen = {}) {
+std::vector<Bytes> FramesOf(const SimHub::HubOptions& options, const std::string& deviceWords, std::size_t count,
+                            const WhileOpen& whileOpen = {}) {
   ScratchDirectory scratch;
   setenv("QUENLITH_TTY_DIR", scratch.Path().c_str(), 1);
-  SimHub::SimulatedHub hub(std::move(options));
+  SimHub::SimulatedHub hub(options);
   hub.AttachPty(scratch.Path(), kCom);
 
   SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=" + device + ";com=" + std::to_string(kCom)).c_str());
-  EXPECT_GE(handle, 0) << device;
+  const std::string parameters = "device=" + deviceWords + ";com=" + std::to_string(kCom);
+  const int handle = sdk.CreateDevice(1, "none.ini", parameters.c_str());
   if (handle < 0) return {};
   Frames frames;
   EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  while (frames.Seen().size() < count && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
   EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, nullptr, nullptr));
   if (whileOpen) whileOpen(sdk, handle, hub);
   EXPECT_TRUE(sdk.CloseDevice(handle));
-  const auto seen = frames.Seen();
-  EXPECT_GE(seen.size(), 3u) << device;
-  return seen;
+  return frames.Seen();
 }
 
 TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
@@ -94,14 +95,20 @@ TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
   options.dataFrameHook = [](SimHub::DataFrameContent& content) {
     content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
   };
-  const auto seen = FramesFrom(options, "dongle raw");
+  const auto seen = FramesOf(options, "dongle raw", 3);
+  ASSERT_GE(seen.size(), 3u);
   for (const auto& frame : seen) {
     const auto counter = U16At(frame.data(), 0);
     EXPECT_EQ(U32At(frame.data(), 4), 1u) << counter;
     ExpectBlock(frame.data(), 0, ModelImages::kWorkedFrame, "frame " + std::to_string(counter));
     const std::size_t record = Record(0);
-    // No attitude stage follows the model yet.
-    EXPECT_TRUE(AllZero(frame.data(), record + 160, 512 - 160)) << counter;
+    // The attitude correction after the model writes the orientation and its
+    // time stamp, and nothing else.
+    double squaredNorm = 0;
+    for (std::size_t i = 0; i < 4; ++i) squaredNorm += std::pow(DoubleAt(frame.data(), record + 160 + 8 * i), 2);
+    EXPECT_NEAR(squaredNorm, 1, 1e-12) << counter;
+    EXPECT_TRUE(AllZero(frame.data(), record + 192, 456 - 192)) << counter;
+    EXPECT_TRUE(AllZero(frame.data(), record + 460, 512 - 460)) << counter;
     EXPECT_TRUE(AllZero(frame.data(), Record(1), 31 * 512)) << counter;
   }
 }
@@ -127,7 +134,8 @@ TEST(ModelDataPath, BsMainRawSensorsGiveTheirWordsInOutputUnits) {
       content.blocks.insert(content.blocks.end(), block.begin(), block.end());
     }
   };
-  const auto seen = FramesFrom(options, "bsmain raw");
+  const auto seen = FramesOf(options, "bsmain raw", 3);
+  ASSERT_GE(seen.size(), 3u);
   for (const auto& frame : seen) {
     const auto counter = U16At(frame.data(), 0);
     EXPECT_EQ(U32At(frame.data(), 4), (1u << kSensors) - 1) << counter;
@@ -168,7 +176,7 @@ TEST(ModelDataPath, DKv3AndDKv4OnAUsbCuReachTheHostCalibrated) {
     content.blocks = block;
     content.blocks.insert(content.blocks.end(), block.begin(), block.end());
   };
-  const auto seen = FramesFrom(options, "usbcu raw", [&](SdkLibrary& sdk, int handle, SimHub::SimulatedHub& hub) {
+  const auto seen = FramesOf(options, "usbcu raw", 3, [&](SdkLibrary& sdk, int handle, SimHub::SimulatedHub& hub) {
     const auto exported = [&](int address) {
       Bytes image(1024);
       unsigned int length = static_cast<unsigned int>(image.size());
@@ -182,6 +190,7 @@ TEST(ModelDataPath, DKv3AndDKv4OnAUsbCuReachTheHostCalibrated) {
     EXPECT_EQ(exported(9), dkv4Image);
     EXPECT_EQ(hub.Flash(0), dkv3Image);
   });
+  ASSERT_GE(seen.size(), 3u);
   for (const auto& frame : seen) {
     const auto counter = U16At(frame.data(), 0);
     EXPECT_EQ(U32At(frame.data(), 4), 0b11u) << counter;
@@ -192,8 +201,9 @@ TEST(ModelDataPath, DKv3AndDKv4OnAUsbCuReachTheHostCalibrated) {
 
 // The emulator opens its set with calibration disabled: its 20 DKv3 models
 // read no words and only convert what the host's buffer holds in each
-// sensor's triples to the output units (x 2, x 1000, x -2); everything else of
-// the buffer but the header stays as the host gave it.
+// sensor's triples to the output units (x 2, x 1000, x -2) before their
+// attitude correction; the rest of their blocks and the blocks of the other
+// positions stay as the host gave them.
 TEST(ModelDataPath, TheEmulatorsModelsConvertTheBuffersValues) {
   SdkLibrary sdk;
   const int handle = sdk.CreateDevice(1, "none.ini", "device=emulator");
@@ -223,14 +233,46 @@ TEST(ModelDataPath, TheEmulatorsModelsConvertTheBuffersValues) {
       const double expected = p < 20 ? DoubleAt(given.data(), at) * kFactors[i / 3] : DoubleAt(given.data(), at);
       EXPECT_EQ(DoubleAt(buffer.data(), at), expected) << "position " << p << ", value " << i;
     }
-    EXPECT_TRUE(std::equal(buffer.begin() + static_cast<std::ptrdiff_t>(Record(p)),
-                           buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 80),
-                           given.begin() + static_cast<std::ptrdiff_t>(Record(p))))
-        << p;
-    EXPECT_TRUE(std::equal(buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 152),
-                           buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 512),
-                           given.begin() + static_cast<std::ptrdiff_t>(Record(p) + 152)))
-        << p;
+    // Around the triples and what the attitude correction after each model
+    // writes (the orientation at 160, its time stamp at 456).
+    const std::pair<std::size_t, std::size_t> kept[] = {{0, 80}, {152, 160}, {192, 456}, {460, 512}};
+    for (const auto& [from, to] : kept)
+      EXPECT_TRUE(std::equal(buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + from),
+                             buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + to),
+                             given.begin() + static_cast<std::ptrdiff_t>(Record(p) + from)))
+          << "position " << p << ", bytes " << from << " to " << to;
+    if (p >= 20) {
+      EXPECT_TRUE(std::equal(buffer.begin() + static_cast<std::ptrdiff_t>(Record(p)),
+                             buffer.begin() + static_cast<std::ptrdiff_t>(Record(p) + 512),
+                             given.begin() + static_cast<std::ptrdiff_t>(Record(p))))
+          << "position " << p;
+    }
+  }
+}
+
+// Behind a USB CU hub, the sensor of every raw-data model gets the attitude of
+// the PI correction that follows the model: a unit quaternion, stamped.
+TEST(ModelDataPath, EverySensorOfAModelGetsItsOrientation) {
+  const std::vector<const char*> identities{"QN DKv5 sensor Jan 10 2018", "QN DKv6 sensor V3.01 Mar 12 2019",
+                                            "QN DKv7m2 Feb 24 2020"};  // slots 0, 1, 2
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::UsbCu;
+  for (const char* identity : identities)
+    options.sensors.push_back({identity, ModelImages::Image(ModelImages::Worked()), {}});
+  const auto seen = FramesOf(options, "usbcu raw", 5);
+  ASSERT_GE(seen.size(), 5u);
+  std::vector<std::uint32_t> lastStamp(identities.size(), 0);
+  for (const auto& frame : seen) {
+    ASSERT_EQ(U32At(frame.data(), 4), 0b111u);
+    for (std::size_t k = 0; k < identities.size(); ++k) {
+      const std::size_t record = Record(k);
+      double squaredNorm = 0;
+      for (std::size_t i = 0; i < 4; ++i) squaredNorm += std::pow(DoubleAt(frame.data(), record + 160 + 8 * i), 2);
+      EXPECT_NEAR(squaredNorm, 1, 1e-12) << identities[k];
+      const auto stamp = U32At(frame.data(), record + 456);
+      EXPECT_GE(stamp, lastStamp[k]) << identities[k];
+      lastStamp[k] = stamp;
+    }
   }
 }
 

@@ -1,3 +1,4 @@
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,8 +12,10 @@
 #include "TestFrames.h"
 #include "TestHub.h"
 #include "communication/qn/Hub.h"
+#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
+#include "processing/filters/PICorrection.h"
 #include "processing/manager/QnManager.h"
 #include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
@@ -109,7 +112,6 @@ TEST(HubManager, SkipsAndLogsOnceASensorItCannotServeAndFillsTheOthers) {
       {"unknown generation", "Tracker v2", 1, 24, 10, 5, "<error> Unknown configuration for \"Tracker v2\""},
       {"generation is case-sensitive", "dkv3", 1, 24, 10, 5, "<error> Unknown configuration for \"dkv3\""},
       {"unknown data type", "DKv3", 0x7FFFFFFF, 24, 10, 5, "<error> Unknown configuration for \"DKv3\""},
-      {"stage this build lacks", "DKv5", 3, 24, 10, 5, "<error> no CDKv5QCT stage in this build for \"DKv5\""},
       {"position 32", "DKv3", 1, 24, 10, 32, "<error> sensor \"DKv3\" at position 32 is outside 0 to 31: skipped"},
       {"position -1", "DKv3", 1, 24, 10, -1, "<error> sensor \"DKv3\" at position -1 is outside 0 to 31: skipped"},
       {"block past the frame's end", "DKv3", 1, 30, 10, 5,
@@ -266,6 +268,54 @@ TEST(HubManager, RunsEachRawSensorsModelIntoItsBlock) {
     EXPECT_EQ(DoubleAt(uncalibrated.get(), Record(7) + at), 0.0) << "calibration still on: record byte " << at;
 }
 
+// "get" reaches the attitude correction behind each raw sensor's model and
+// fills the sensor's own element; "set" stops at the model.
+TEST(HubManager, ReachesThePICorrectionBehindEachModelWithGetOnly) {
+  auto hub = std::make_shared<TestHub>();
+  for (const int p : {3, 7})
+    hub->Add("QN DKv6 Mar 12 2019", 0, 14 + 20 * p, 20, p, ModelImages::Image(ModelImages::Worked()));
+  const auto manager = ConfiguredManager(hub);
+  const auto get = [&](const char* command) {
+    std::array<double, 32> output;
+    output.fill(-1);
+    EXPECT_TRUE(manager->ExecuteCommand(command, nullptr, output.data()));
+    return output;
+  };
+  std::array<double, 32> expected;
+  expected.fill(-1);
+  expected[3] = expected[7] = 0.1;
+  EXPECT_EQ(get("GET  KpIni"), expected);
+
+  std::array<double, 32> values;
+  values.fill(0.5);
+  EXPECT_TRUE(manager->ExecuteCommand("set kpini", values.data(), nullptr));
+  EXPECT_EQ(get("get kpini"), expected) << "a \"set\" went past the model";
+}
+
+// Each model leaves its generation's motion thresholds in the correction behind
+// it; a DKv4 model, built as a DKv3 one first, ends with the later pair.
+TEST(HubManager, EachModelsCorrectionKeepsItsGenerationsMotionThresholds) {
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("QN DKv3 Sep 15 2016", 0, 14, 20, 2)
+      .Add("QN DKv4 Jan 10 2018", 0, 34, 20, 5)
+      .Add("QN DKv6 Mar 12 2019", 0, 54, 20, 9, ModelImages::Image(ModelImages::Worked()));
+  const auto manager = ConfiguredManager(hub);
+  const struct {
+    const char* command;
+    double dkv3, later;
+  } cases[] = {{"get magthreshformotiondetect", 0.002, 0.02}, {"get gyrthreshformotiondetect", 0.01, 0.05}};
+  for (const auto& c : cases) {
+    std::array<double, 32> output;
+    output.fill(-1);
+    EXPECT_TRUE(manager->ExecuteCommand(c.command, nullptr, output.data()));
+    std::array<double, 32> expected;
+    expected.fill(-1);
+    expected[2] = c.dkv3;
+    expected[5] = expected[9] = c.later;
+    EXPECT_EQ(output, expected) << c.command;
+  }
+}
+
 TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
   using namespace Processing::QN;
   const struct {
@@ -290,7 +340,7 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"DKv3", 0, typeid(CDKv3), ""},
       {"DKv4 Jan 10 2018", 0, typeid(CDKv4), ""},
       {"DKv5", 0, typeid(CDKv5), ""},
-      {"DKv5", 3, std::nullopt, "CDKv5QCT"},
+      {"DKv5", 3, typeid(CDKv5QCT), ""},
       {"DKv6 Mar 12 2019", 0, typeid(CDKv6), ""},
       {"DKv6", 3, typeid(CDKv7QCT), ""},
       {"DKv7", 0, typeid(CDKv7), ""},
@@ -313,26 +363,26 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 
 namespace {
 
-// Both attitude corrections come later; which one a sensor would get shows in
-// the hole that is logged.
+// The Kalman filter comes later; that a sensor would get it shows in the hole
+// that is logged.
 TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const struct {
     const char* processing;
-    const char* chosen;
+    bool kalman;
   } cases[] = {
-      {"", "CPICorrection"},
-      {"kalman", "CMEKFCorrectionWrapper"},
-      {"extendedkalmanfilter", "CMEKFCorrectionWrapper"},
-      {"Kalman", "CPICorrection"},
-      {"pi", "CPICorrection"},
+      {"", false}, {"kalman", true}, {"extendedkalmanfilter", true}, {"Kalman", false}, {"pi", false},
   };
   const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
       "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
   for (const auto& c : cases) {
     LogCapture log;
-    EXPECT_EQ(Processing::Manager::QN::CreateCorrection(c.processing, sensor), nullptr);
-    EXPECT_TRUE(log.Contains(std::string("<debug> no ") + c.chosen + " stage in this build")) << c.processing;
-    EXPECT_EQ(log.Count("stage in this build"), 1u) << c.processing;
+    const auto correction = Processing::Manager::QN::CreateCorrection(c.processing, sensor);
+    if (c.kalman) {
+      EXPECT_EQ(correction, nullptr) << c.processing;
+      EXPECT_TRUE(log.Contains("<debug> no CMEKFCorrectionWrapper stage in this build")) << c.processing;
+    } else {
+      EXPECT_NE(dynamic_cast<Processing::QN::CPICorrection*>(correction.get()), nullptr) << c.processing;
+    }
   }
 }
 
