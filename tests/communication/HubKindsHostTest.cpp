@@ -472,10 +472,10 @@ class AlreadyStreaming : public HostHub, public ::testing::WithParamInterface<St
 
 TEST_P(AlreadyStreaming, TheOpenGetsItsRepliesAmongTheFrames) {
   const StreamingAtOpen& c = GetParam();
-  const SimHub::Bytes image = Image(512, 7, 1234, 9);
+  const SimHub::Bytes image = Image(2048, 7, 1234, 3);
   SimHub::HubOptions options;
   options.kind = c.kind;
-  options.sensors.assign(c.kind == SimHub::HubKind::BsMain ? 20 : 1, SimHub::SimSensor{kDkv4, image, {}});
+  options.sensors.assign(c.kind == SimHub::HubKind::BsMain ? 20 : 1, SimHub::SimSensor{kDkv6, image, {}});
   sim.emplace(std::move(options));
   sim->AttachPty(scratch.Path(), kCom);
   {
@@ -501,7 +501,7 @@ TEST_P(AlreadyStreaming, TheOpenGetsItsRepliesAmongTheFrames) {
   std::string identity;
   EXPECT_EQ(Probe(handle, identity), c.busAddress);
   if (c.busAddress) {
-    EXPECT_EQ(identity, kDkv4);
+    EXPECT_EQ(identity, kDkv6);
     EXPECT_EQ(Read(handle, *c.busAddress), image);
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
