@@ -4,13 +4,10 @@
 
 namespace Processing::Compensation {
 
-// Fits x^T A x + 2 b^T x = 1 to the samples and gives the map onto the unit
-// sphere: |matrix x (x + shift)| = 1 on the fitted ellipsoid, shift = A^-1 b
-// (the negated centre) and matrix the symmetric square root of A / (b^T shift
-// + 1). Raises std::logic_error with failure when the samples do not
-// determine a quadric (too few, all on a plane or another degenerate set) or
-// the result is not finite, and with Message::kNoEllipsoid when the quadric
-// is no ellipsoid.
+// The map of the samples' fitted ellipsoid onto the unit sphere (FitQuadric):
+// |matrix x (x + shift)| = 1 on the ellipsoid. Raises std::logic_error with
+// failure when the samples determine none, and with Message::kNoEllipsoid when
+// the fitted quadric is no ellipsoid.
 Correction FitEllipsoid(const Samples& samples, const char* failure);
 
 // When a second pass runs: when |matrix x shift| of the first fit reaches 0.5,

@@ -2,69 +2,27 @@
 #include <stdexcept>
 #include <vector>
 
-#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 
 #include "processing/compensation/Fits.h"
 #include "processing/compensation/LeastSquares.h"
 #include "processing/compensation/Messages.h"
+#include "processing/compensation/Quadric.h"
 #include "processing/compensation/Rotations.h"
 
 namespace Processing::Compensation {
 
 namespace {
 
-// Below this the levelled samples are taken to lie on no ellipse (determinant
-// of the normal matrix block of the quadratic terms x^2, y^2, 2xy).
-constexpr double kQuadraticDeterminantMin = 1e-4;
 // Horizontal radius assumed when the vertical components leave none: sin 23 deg.
 constexpr double kFallbackRadius = 0.39073112848927377;
 
-struct PlaneCorrection {
-  Eigen::Matrix2d matrix;
-  Eigen::Vector2d shift;
-};
-
-// Fits x^T A x + 2 b^T x = 1 to the x and y of the samples and scales the map
-// by the horizontal radius that the mean square z leaves of a unit field.
-PlaneCorrection FitHorizontalEllipse(const Samples& samples, const char* failure) {
-  const Eigen::Index n = samples.rows();
-  const auto x = samples.col(0).array();
-  const auto y = samples.col(1).array();
-  Eigen::MatrixXd design(n, 5);
-  design.col(0) = x.square().matrix();
-  design.col(1) = y.square().matrix();
-  design.col(2) = (2 * x * y).matrix();
-  design.col(3) = (2 * x).matrix();
-  design.col(4) = (2 * y).matrix();
-
-  const double horizontal = 1.0 - samples.col(2).squaredNorm() / static_cast<double>(n);
+// The ellipse of the samples' x and y, mapped onto a circle whose size follows
+// from the horizontal radius that the mean square z leaves of a unit field.
+QuadricMap<2> FitHorizontalEllipse(const Samples& samples, const char* failure) {
+  const double horizontal = 1.0 - samples.col(2).squaredNorm() / static_cast<double>(samples.rows());
   const double radius = horizontal > 0 ? std::sqrt(horizontal) : kFallbackRadius;
-
-  const Eigen::Matrix3d quadratic = design.leftCols<3>().transpose() * design.leftCols<3>();
-  if (!(std::abs(quadratic.determinant()) >= kQuadraticDeterminantMin)) throw std::logic_error(failure);
-  const auto k = SolveFullRank(design, Eigen::VectorXd::Ones(n));
-  if (!k) throw std::logic_error(failure);
-
-  Eigen::Matrix2d a;
-  a << (*k)(0), (*k)(2),
-       (*k)(2), (*k)(1);
-  const Eigen::Vector2d b = k->tail<2>();
-  Eigen::FullPivLU<Eigen::Matrix2d> lu(a);
-  lu.setThreshold(kRankTolerance);
-  if (!lu.isInvertible()) throw std::logic_error(failure);
-
-  PlaneCorrection fit;
-  fit.shift = lu.solve(b);
-  const Eigen::Matrix2d q = a * radius / (b.dot(fit.shift) + 1);
-  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> eigen(q);
-  if (!q.allFinite() || !fit.shift.allFinite() || eigen.info() != Eigen::Success) throw std::logic_error(failure);
-  const Eigen::Vector2d& values = eigen.eigenvalues();
-  if (values.minCoeff() < 0) throw std::logic_error(Message::kNoEllipsoid);
-  const Eigen::Matrix2d& vectors = eigen.eigenvectors();
-  fit.matrix = vectors * values.cwiseSqrt().asDiagonal() * vectors.transpose();
-  if (!fit.matrix.allFinite()) throw std::logic_error(failure);
-  return fit;
+  return FitQuadric<2>(samples.leftCols<2>(), radius, failure);
 }
 
 // The attitude without its heading: Rx(tx) Ry(ty) of G = Rz(tz) Rx(tx) Ry(ty).
@@ -88,10 +46,10 @@ Correction FitMag2D(const Samples& field, const Quaternions& attitude) {
     levelled.row(i) = (c * field.row(i).transpose()).transpose();
   }
 
-  const PlaneCorrection first = FitHorizontalEllipse(levelled, Message::kCannotFit);
+  const QuadricMap<2> first = FitHorizontalEllipse(levelled, Message::kCannotFit);
   Correction fit;
   fit.shift << first.shift, 0;
-  const PlaneCorrection second = FitHorizontalEllipse(
+  const QuadricMap<2> second = FitHorizontalEllipse(
       TransformSamples(levelled, Eigen::Matrix3d::Identity(), -fit.shift), Message::kCannotFitSecondPass);
   fit.shift.head<2>() += second.shift;
   fit.matrix.topLeftCorner<2, 2>() = second.matrix;
