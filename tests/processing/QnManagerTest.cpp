@@ -11,6 +11,7 @@
 #include "communication/qn/Hub.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
+#include "processing/filter/MekfCorrectionWrapper.h"
 #include "processing/manager/QnManager.h"
 
 namespace {
@@ -284,26 +285,31 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 
 namespace {
 
-// Both attitude corrections come later; which one a sensor would get shows in
-// the hole that is logged.
+// The proportional-integral correction comes later; that a sensor would get
+// it shows in the hole that is logged.
 TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const struct {
     const char* processing;
-    const char* chosen;
+    bool kalman;
   } cases[] = {
-      {"", "CPICorrection"},
-      {"kalman", "CMEKFCorrectionWrapper"},
-      {"extendedkalmanfilter", "CMEKFCorrectionWrapper"},
-      {"Kalman", "CPICorrection"},
-      {"pi", "CPICorrection"},
+      {"", false}, {"kalman", true}, {"extendedkalmanfilter", true}, {"Kalman", false}, {"pi", false},
   };
   const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
       "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
   for (const auto& c : cases) {
     LogCapture log;
-    EXPECT_EQ(Processing::Manager::QN::CreateCorrection(c.processing, sensor), nullptr);
-    EXPECT_TRUE(log.Contains(std::string("<debug> no ") + c.chosen + " stage in this build")) << c.processing;
-    EXPECT_EQ(log.Count("stage in this build"), 1u) << c.processing;
+    const auto correction = Processing::Manager::QN::CreateCorrection(c.processing, sensor);
+    if (c.kalman) {
+      ASSERT_NE(correction, nullptr) << c.processing;
+      const auto& stage = *correction;
+      EXPECT_EQ(std::type_index(typeid(stage)), std::type_index(typeid(Processing::QN::CMEKFCorrectionWrapper)))
+          << c.processing;
+      EXPECT_EQ(correction->GetDevice(), sensor) << c.processing;
+    } else {
+      EXPECT_EQ(correction, nullptr) << c.processing;
+      EXPECT_TRUE(log.Contains("<debug> no CPICorrection stage in this build")) << c.processing;
+    }
+    EXPECT_EQ(log.Count("stage in this build"), c.kalman ? 0u : 1u) << c.processing;
   }
 }
 

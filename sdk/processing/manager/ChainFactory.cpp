@@ -4,6 +4,7 @@
 
 #include "api/Log.h"
 #include "processing/EndPoints.h"
+#include "processing/filter/MekfCorrectionWrapper.h"
 
 namespace Processing::Manager::QN {
 
@@ -73,9 +74,14 @@ struct CorrectionRow {
   StagePtr (*make)(const SensorPtr& sensor);
 };
 
-// The attitude filters come with their own work.
+template <class Correction>
+StagePtr MakeCorrection(const SensorPtr& sensor) {
+  return std::make_shared<Correction>(sensor);
+}
+
+// The proportional-integral correction comes with its own work.
 constexpr std::array<CorrectionRow, 2> kCorrections{{
-    {"kalman", "CMEKFCorrectionWrapper", nullptr},
+    {"kalman", "CMEKFCorrectionWrapper", &MakeCorrection<CMEKFCorrectionWrapper>},
     {"", "CPICorrection", nullptr},
 }};
 
