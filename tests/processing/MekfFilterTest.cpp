@@ -275,6 +275,27 @@ TEST(MekfFilter, SkipsAFrameItCannotUseAndCarriesOn) {
   }
 }
 
+// Turned over frame by frame, each frame has a heading but the 100 of them
+// average to no gravity at all: the alignment starts again.
+TEST(MekfFilter, AlignsAgainWhenTheAlignmentFramesAverageToNoGravity) {
+  const Pose upsideDown = MakePose("upside down", {0.0, 0.0, -1.0}, {0.0, 0.3, 0.4}, {});
+  CMekfFilter filter;
+  filter.Reset(100);
+  for (int frame = 1; frame <= CMekfFilter::kAlignmentFrames; ++frame) {
+    const Eigen::Quaterniond q = Step(filter, frame % 2 ? kLevel : upsideDown);
+    ASSERT_TRUE(IsIdentity(q)) << "frame " << frame << ": q = " << q.coeffs().transpose();
+  }
+  EXPECT_FALSE(filter.Initialised());
+  for (int frame = 101; frame <= 300; ++frame) {
+    const Eigen::Quaterniond q = Step(filter, kQuarterAboutX);
+    if (frame <= 200)
+      ASSERT_TRUE(IsIdentity(q)) << "frame " << frame << ": q = " << q.coeffs().transpose();
+    else
+      ASSERT_LE(q.angularDistance(kQuarterAboutX.attitude), 1e-9)
+          << "frame " << frame << ": q = " << q.coeffs().transpose();
+  }
+}
+
 // Level, so that every window has zero residuals and every update runs with
 // R = 0; then, on a frame that closes a window, the field swings behind the
 // sensor: H = diag(4, 2, 0) and H P H^T + R is singular.

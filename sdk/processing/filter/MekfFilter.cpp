@@ -155,8 +155,9 @@ bool CMekfFilter::Update() {
 
   // Frames that each had a heading may still average to none (a sensor turned
   // over during the alignment): align again over the next frames.
+  const double meanGravityNorm = meanGravity.norm();
   Vector horizontal;
-  if (!(meanGravity.norm() > 0) || !HorizontalDirection(meanGravity, meanField, horizontal)) {
+  if (!(meanGravityNorm > 0) || !HorizontalDirection(meanGravity / meanGravityNorm, meanField, horizontal)) {
     alignmentCount_ = 0;
     return false;
   }
@@ -168,7 +169,7 @@ bool CMekfFilter::Update() {
           .sum();
   if (rateSpread > kStillRateSpread) bias_.setZero();
 
-  const Observation observation = Observe(meanGravity.normalized(), horizontal);
+  const Observation observation = Observe(meanGravity / meanGravityNorm, horizontal);
   Eigen::Quaterniond turn;
   if (std::abs(observation.measurement.determinant()) > kHalfTurnDeterminant) {
     turn = SmallRotation(observation.measurement.inverse() * observation.innovation);
