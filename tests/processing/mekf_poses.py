@@ -90,3 +90,9 @@ for name, axis, degrees in POSES:
     direct = [n[0] * math.sin(half), n[1] * math.sin(half), n[2] * math.sin(half), math.cos(half)]
     assert abs(abs(sum(a * b for a, b in zip(q, direct))) - 1) < 1e-12, name
     print('{"%s", %s, %s, %s},' % (name, literal(acceleration), literal(field), literal(q)))
+
+# The worked DKv6 frame of the model tests (acceleration and field as its
+# model writes them), held still: the attitude its Kalman filter must reach.
+WORKED_ACCELERATION = (-0.5733867076598268, 0.32871686765079922, -1.0368421906260423)
+WORKED_FIELD = (0.10692469252465557, -0.053394996941451632, 0.054039767552202106)
+print("worked DKv6 frame:", literal(triad(WORKED_ACCELERATION, WORKED_FIELD)))
