@@ -9,11 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include "processing/filter/MekfFilter.h"
+#include "processing/filters/MekfFilter.h"
 
 namespace {
 
-using Processing::Filter::CMekfFilter;
+using Processing::QN::CMekfFilter;
 using Vector = Eigen::Vector3d;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

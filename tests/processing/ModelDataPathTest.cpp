@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cmath>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,42 +44,69 @@ class Frames {
   std::vector<Bytes> frames_;
 };
 
-// A dongle on COM kCom with one raw DKv6 sensor that holds the worked image
-// and sends the worked frame, over and over.
-class WorkedDongle {
+// A set of the simulated hub's kind open on COM kCom, with the host's callback
+// keeping every frame it receives; closed at the latest when it goes.
+class OpenSet {
  public:
-  WorkedDongle() : hub_(Options()) {
+  OpenSet(const SimHub::HubOptions& options, const std::string& parameters) : hub_(options) {
     setenv("QUENLITH_TTY_DIR", scratch_.Path().c_str(), 1);
     hub_.AttachPty(scratch_.Path(), kCom);
+    handle_ = sdk_.CreateDevice(1, "none.ini", (parameters + ";com=" + std::to_string(kCom)).c_str());
+    if (handle_ >= 0) {
+      EXPECT_TRUE(sdk_.SetReceiveDataCallback(handle_, &Frames::Keep, &frames_));
+    }
+  }
+  ~OpenSet() { Close(); }
+
+  bool Opened() const { return handle_ >= 0; }
+  bool Reset(int mode) { return sdk_.Reset(handle_, mode, 0); }
+  bool Close() {
+    if (handle_ < 0) return false;
+    const bool closed = sdk_.CloseDevice(handle_);
+    handle_ = -1;
+    return closed;
+  }
+  std::vector<Bytes> Seen() { return frames_.Seen(); }
+  // Waits until done(the frames so far), or at most 20 s.
+  template <class Done>
+  bool WaitFor(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done(frames_.Seen()) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    return done(frames_.Seen());
   }
 
  private:
-  static SimHub::HubOptions Options() {
-    SimHub::HubOptions options;
-    options.kind = SimHub::HubKind::Dongle;
-    options.sensors.push_back({"QN DKv6 sensor V3.01 Mar 12 2019", ModelImages::Image(ModelImages::Worked()), {}});
-    options.dataFrameHook = [](SimHub::DataFrameContent& content) {
-      content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
-    };
-    return options;
-  }
-
   ScratchDirectory scratch_;
   SimHub::SimulatedHub hub_;
+  SdkLibrary sdk_;
+  Frames frames_;
+  int handle_ = -1;
 };
 
-TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
-  WorkedDongle dongle;
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(1, "none.ini", ("device=dongle raw;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (frames.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(sdk.CloseDevice(handle));
+// At least `count` frames that a set of the simulated hub's kind hands to the
+// host's callback; none when the set does not open.
+std::vector<Bytes> FramesOf(const SimHub::HubOptions& options, const std::string& deviceWords, std::size_t count) {
+  OpenSet set(options, "device=" + deviceWords);
+  if (!set.Opened()) return {};
+  set.WaitFor([&](const std::vector<Bytes>& seen) { return seen.size() >= count; });
+  EXPECT_TRUE(set.Close());
+  return set.Seen();
+}
 
-  const auto seen = frames.Seen();
+// A dongle with one raw DKv6 sensor that holds the worked image and sends the
+// worked frame, over and over.
+SimHub::HubOptions WorkedDongle() {
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::Dongle;
+  options.sensors.push_back({"QN DKv6 sensor V3.01 Mar 12 2019", ModelImages::Image(ModelImages::Worked()), {}});
+  options.dataFrameHook = [](SimHub::DataFrameContent& content) {
+    content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
+  };
+  return options;
+}
+
+TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
+  const auto seen = FramesOf(WorkedDongle(), "dongle raw", 3);
   ASSERT_GE(seen.size(), 3u);
   const auto& expected = ModelImages::kWorkedFrame;
   constexpr double kTolerance = 1e-12;
@@ -94,9 +122,40 @@ TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
       EXPECT_NEAR(DoubleAt(frame.data(), record + 128 + 8 * i), expected.magneticField[i], kTolerance) << counter;
     }
     EXPECT_NEAR(DoubleAt(frame.data(), record + 152), expected.temperature, kTolerance) << counter;
-    // No attitude stage follows the model yet.
-    EXPECT_TRUE(AllZero(frame.data(), record + 160, 512 - 160)) << counter;
+    // The attitude correction after the model writes the orientation and its
+    // time stamp, and nothing else.
+    double squaredNorm = 0;
+    for (std::size_t i = 0; i < 4; ++i) squaredNorm += std::pow(DoubleAt(frame.data(), record + 160 + 8 * i), 2);
+    EXPECT_NEAR(squaredNorm, 1, 1e-12) << counter;
+    EXPECT_TRUE(AllZero(frame.data(), record + 192, 456 - 192)) << counter;
+    EXPECT_TRUE(AllZero(frame.data(), record + 460, 512 - 460)) << counter;
     EXPECT_TRUE(AllZero(frame.data(), Record(1), 31 * 512)) << counter;
+  }
+}
+
+// Behind a USB CU hub, the sensor of every raw-data model gets the attitude of
+// the PI correction that follows the model: a unit quaternion, stamped.
+TEST(ModelDataPath, EverySensorOfAModelGetsItsOrientation) {
+  const std::vector<const char*> identities{"QN DKv5 sensor Jan 10 2018", "QN DKv6 sensor V3.01 Mar 12 2019",
+                                            "QN DKv7m2 Feb 24 2020"};  // slots 0, 1, 2
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::UsbCu;
+  for (const char* identity : identities)
+    options.sensors.push_back({identity, ModelImages::Image(ModelImages::Worked()), {}});
+  const auto seen = FramesOf(options, "usbcu raw", 5);
+  ASSERT_GE(seen.size(), 5u);
+  std::vector<std::uint32_t> lastStamp(identities.size(), 0);
+  for (const auto& frame : seen) {
+    ASSERT_EQ(U32At(frame.data(), 4), 0b111u);
+    for (std::size_t k = 0; k < identities.size(); ++k) {
+      const std::size_t record = Record(k);
+      double squaredNorm = 0;
+      for (std::size_t i = 0; i < 4; ++i) squaredNorm += std::pow(DoubleAt(frame.data(), record + 160 + 8 * i), 2);
+      EXPECT_NEAR(squaredNorm, 1, 1e-12) << identities[k];
+      const auto stamp = U32At(frame.data(), record + 456);
+      EXPECT_GE(stamp, lastStamp[k]) << identities[k];
+      lastStamp[k] = stamp;
+    }
   }
 }
 
@@ -115,32 +174,19 @@ bool IsIdentity(const Eigen::Quaterniond& q) { return q.coeffs() == Eigen::Vecto
 // filter again: exactly 100 frames of (0, 0, 0, 1) follow, then the attitude.
 TEST(ModelDataPath, DKv6WithTheKalmanFilterGetsItsAttitudeAfter100Frames) {
   const Eigen::Quaterniond expected(0.248660008604513, 0.8067382145951327, 0.5203822923135732, -0.1286231825105102);
-  WorkedDongle dongle;
-  SdkLibrary sdk;
-  const int handle = sdk.CreateDevice(
-      1, "none.ini", ("device=dongle raw;processing=kalman;Frequency=100;com=" + std::to_string(kCom)).c_str());
-  ASSERT_GE(handle, 0);
-  Frames frames;
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &frames));
-
-  const auto waitFor = [&](auto done) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!done(frames.Seen()) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-    return done(frames.Seen());
-  };
-  const bool estimated = waitFor([](const std::vector<Bytes>& seen) {
+  OpenSet set(WorkedDongle(), "device=dongle raw;processing=kalman;Frequency=100");
+  ASSERT_TRUE(set.Opened());
+  EXPECT_TRUE(set.WaitFor([](const std::vector<Bytes>& seen) {
     return !seen.empty() && !IsIdentity(AttitudeOf(seen.back()));
-  });
-  EXPECT_TRUE(estimated) << "no attitude after the first alignment";
-  ASSERT_TRUE(sdk.Reset(handle, 2, 0));
-  const std::size_t atReset = frames.Seen().size();
-  EXPECT_TRUE(waitFor([&](const std::vector<Bytes>& seen) { return seen.size() >= atReset + 150; }));
-  EXPECT_TRUE(sdk.CloseDevice(handle));
+  })) << "no attitude after the first alignment";
+  ASSERT_TRUE(set.Reset(2));
+  const std::size_t atReset = set.Seen().size();
+  EXPECT_TRUE(set.WaitFor([&](const std::vector<Bytes>& seen) { return seen.size() >= atReset + 150; }));
+  EXPECT_TRUE(set.Close());
 
-  const auto seen = frames.Seen();
-  std::size_t identities = 0;  // in a row
-  std::vector<std::size_t> alignments;  // frames of (0, 0, 0, 1) before each attitude after one
-  for (const auto& frame : seen) {
+  std::size_t identities = 0;           // in a row
+  std::vector<std::size_t> alignments;  // frames of (0, 0, 0, 1) before each attitude after them
+  for (const auto& frame : set.Seen()) {
     const Eigen::Quaterniond q = AttitudeOf(frame);
     if (IsIdentity(q)) {
       ++identities;

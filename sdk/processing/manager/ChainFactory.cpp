@@ -3,8 +3,10 @@
 #include <array>
 
 #include "api/Log.h"
+#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
-#include "processing/filter/MekfCorrectionWrapper.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
+#include "processing/filters/PICorrection.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
 
@@ -39,8 +41,8 @@ struct StageRow {
   ChainElement (*make)(const SensorPtr& sensor, const StagePtr& next);
 };
 
-// The DKv3 and DKv4 models and the head-tracking stage come with their own
-// work: their rows stay null until then.
+// The DKv3 and DKv4 models come with their own work: their rows stay null
+// until then.
 constexpr std::array<StageRow, 12> kStages{{
     {Stage::Quat, "CQuat", &MakeEndPoint<CQuat>},
     {Stage::CalibratedT, "CCalibratedT", &MakeEndPoint<CCalibratedT>},
@@ -53,7 +55,7 @@ constexpr std::array<StageRow, 12> kStages{{
     {Stage::DKv5, "CDKv5", &MakeModel<CDKv5>},
     {Stage::DKv6, "CDKv6", &MakeModel<CDKv6>},
     {Stage::DKv7, "CDKv7", &MakeModel<CDKv7>},
-    {Stage::DKv5QCT, "CDKv5QCT", nullptr},
+    {Stage::DKv5QCT, "CDKv5QCT", &MakeEndPoint<CDKv5QCT>},
 }};
 
 constexpr std::size_t kDataTypes = 5;  // 0 raw, 1 quat, 2 calibrated, 3 quat and calibrated, 4 Tindra
@@ -86,10 +88,9 @@ StagePtr MakeCorrection(const SensorPtr& sensor) {
   return std::make_shared<Correction>(sensor);
 }
 
-// The proportional-integral correction comes with its own work.
 constexpr std::array<CorrectionRow, 2> kCorrections{{
     {"kalman", "CMEKFCorrectionWrapper", &MakeCorrection<CMEKFCorrectionWrapper>},
-    {"", "CPICorrection", nullptr},
+    {"", "CPICorrection", &MakeCorrection<CPICorrection>},
 }};
 
 // Comes with the deviation-compensation work.

@@ -1,10 +1,10 @@
-#include "processing/filter/MekfFilter.h"
+#include "processing/filters/MekfFilter.h"
 
 #include <cmath>
 
 #include <Eigen/LU>
 
-namespace Processing::Filter {
+namespace Processing::QN {
 
 namespace {
 
@@ -38,15 +38,6 @@ bool HorizontalDirection(const Vector& gravity, const Vector& field, Vector& hor
   if (!(length > kMinFieldSine * field.norm())) return false;
   horizontal = across / length;
   return horizontal.allFinite();
-}
-
-// SR(v): the rotation whose quaternion has the vector part v. Beyond its range
-// v is taken as a Gibbs vector, (v, 1) normalised.
-Eigen::Quaterniond SmallRotation(const Vector& v) {
-  const double squared = v.squaredNorm();
-  if (squared < 0.99999) return Eigen::Quaterniond(std::sqrt(1 - squared), v.x(), v.y(), v.z());
-  const Eigen::Vector4d coefficients = Eigen::Vector4d(v.x(), v.y(), v.z(), 1).stableNormalized();
-  return Eigen::Quaterniond(coefficients);  // (x, y, z, w)
 }
 
 // The vector observations of gravity ug and horizontal direction ue, both in
@@ -180,7 +171,7 @@ bool CMekfFilter::Update() {
       alignmentCount_ = 0;
       return false;
     }
-    turn = Eigen::Quaterniond(0, axis.x(), axis.y(), axis.z());
+    turn = Quat(axis.x(), axis.y(), axis.z(), 0);
   }
   measurement_ = observation.measurement;
   attitude_ = (turn * attitude_).normalized();
@@ -240,4 +231,4 @@ void CMekfFilter::Correct(const Vector& innovation) {
   predictedGravity_ = attitude_.toRotationMatrix().transpose() * kDown;
 }
 
-}  // namespace Processing::Filter
+}  // namespace Processing::QN

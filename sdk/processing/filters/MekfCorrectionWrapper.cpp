@@ -1,12 +1,11 @@
-#include "processing/filter/MekfCorrectionWrapper.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
 
 #include <limits>
 #include <string>
 
-#include <Eigen/Core>
-
 #include "api/Log.h"
 #include "processing/SdkFrame.h"
+#include "processing/filters/Quaternion.h"
 
 namespace Processing::QN {
 
@@ -34,15 +33,10 @@ bool CMEKFCorrectionWrapper::Configure(const boost::property_tree::ptree& config
 
 bool CMEKFCorrectionWrapper::Process(const void*, void* output) {
   auto& record = *static_cast<SensorRecord*>(output);
-  using Vector = Eigen::Map<const Eigen::Vector3d>;
   // The filter wants the way gravity pulls; the record holds what an
   // accelerometer reads.
-  const Eigen::Quaterniond& q =
-      filter_.Step(-Vector(record.acceleration), Vector(record.magneticField), Vector(record.angularRate));
-  record.quaternion[0] = q.x();
-  record.quaternion[1] = q.y();
-  record.quaternion[2] = q.z();
-  record.quaternion[3] = q.w();
+  SetRecordQuaternion(record, filter_.Step(-RecordVector(record.acceleration), RecordVector(record.magneticField),
+                                           RecordVector(record.angularRate)));
   return true;
 }
 

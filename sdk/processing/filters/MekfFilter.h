@@ -3,15 +3,14 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
-#include "processing/filter/MekfKalman.h"
+#include "processing/filters/MekfKalman.h"
+#include "processing/filters/Quaternion.h"
 
-namespace Processing::Filter {
+namespace Processing::QN {
 
 // Multiplicative extended Kalman filter of one sensor's attitude.
 //
-// Conventions of this filter and its callers:
-// - Quaternions are Hamilton quaternions stored (x, y, z, w), w the scalar part;
-//   p * r is the Hamilton product (Eigen's).
+// Conventions of this filter beyond those of the attitude stages (Quaternion.h):
 // - R(q) takes a vector from the sensor frame into the reference frame, R(q)^T
 //   back. In the reference frame gravity points along d = (0, 0, -1) and the
 //   horizontal direction gravity x field along h = (1, 0, 0).
@@ -90,4 +89,4 @@ class CMekfFilter {
   int alignmentCount_ = 0;
 };
 
-}  // namespace Processing::Filter
+}  // namespace Processing::QN

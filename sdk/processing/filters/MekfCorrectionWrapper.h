@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "processing/EndPoint.h"
-#include "processing/filter/MekfFilter.h"
+#include "processing/filters/MekfFilter.h"
 
 namespace Processing::QN {
 
@@ -22,7 +22,7 @@ class CMEKFCorrectionWrapper : public CEndPoint {
   bool Process(const void* input, void* output) override;
 
  private:
-  Filter::CMekfFilter filter_;
+  CMekfFilter filter_;
 };
 
 }  // namespace Processing::QN

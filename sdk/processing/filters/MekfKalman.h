@@ -2,7 +2,7 @@
 
 #include <Eigen/Core>
 
-namespace Processing::Filter {
+namespace Processing::QN {
 
 // The three-state error filter behind the attitude filter. Its error state is
 // the small attitude correction, which is never stored: the caller applies
@@ -31,4 +31,4 @@ class CMekfKalman {
   Matrix noise_ = Matrix::Identity();       // R
 };
 
-}  // namespace Processing::Filter
+}  // namespace Processing::QN

@@ -1,8 +1,8 @@
-#include "processing/filter/MekfKalman.h"
+#include "processing/filters/MekfKalman.h"
 
 #include <Eigen/LU>
 
-namespace Processing::Filter {
+namespace Processing::QN {
 
 void CMekfKalman::SetUp(const Matrix& initialCovariance, const Matrix& noise) {
   covariance_ = initialCovariance;
@@ -29,4 +29,4 @@ bool CMekfKalman::Correct(const Matrix& transition, const Matrix& measurement, c
   return true;
 }
 
-}  // namespace Processing::Filter
+}  // namespace Processing::QN
