@@ -16,11 +16,13 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "ModelImages.h"
+#include "ModelImages16.h"
 #include "TestHub.h"
 #include "communication/qn/Sensor.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/ChainFactory.h"
 #include "processing/manager/QnManager.h"
+#include "quenlith_sdk_lite.h"
 
 // Every heap allocation in this program is counted, to show that a frame makes
 // none: through operator new, and through malloc for whatever is built into
@@ -93,16 +95,24 @@ Bytes DataFrame(int sensors, std::size_t blockBytes, const Bytes& block) {
   return raw;
 }
 
-void RunFrames(benchmark::State& state, Processing::Manager::QN::CManager& manager, const Bytes& raw, int sensors) {
-  auto frame = std::make_unique<Processing::SdkFrame>();
+// Runs one frame's work per iteration of the timed loop, then reports.
+template <class OneFrame>
+void TimeFrames(benchmark::State& state, int sensors, OneFrame&& oneFrame) {
   const long long allocationsBefore = g_allocations.load();
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    std::memset(frame.get(), 0, sizeof *frame);
-    benchmark::DoNotOptimize(manager.Process(raw.data(), frame.get()));
+    benchmark::DoNotOptimize(oneFrame());
     benchmark::ClobberMemory();
   }
   Report(state, g_allocations.load() - allocationsBefore, std::chrono::steady_clock::now() - start, sensors);
+}
+
+void RunFrames(benchmark::State& state, Processing::Manager::QN::CManager& manager, const Bytes& raw, int sensors) {
+  auto frame = std::make_unique<Processing::SdkFrame>();
+  TimeFrames(state, sensors, [&] {
+    std::memset(frame.get(), 0, sizeof *frame);
+    return manager.Process(raw.data(), frame.get());
+  });
 }
 
 void HubManagerQuatFrame(benchmark::State& state) {
@@ -116,23 +126,28 @@ void HubManagerQuatFrame(benchmark::State& state) {
 }
 BENCHMARK(HubManagerQuatFrame);
 
-// 32 raw DKv6 sensors calibrated from a full image, every step on, each
-// followed by its attitude stage: the PI correction by default, the Kalman
+// Raw sensors of one generation calibrated from a full image, every step on,
+// each followed by its attitude stage: the PI correction by default, the Kalman
 // filter with "processing" holding kalman (timed once it tracks: the first 100
 // frames after Configure align).
-void HubManagerDKv6Frame(benchmark::State& state, const char* processing) {
+void RunModels(benchmark::State& state, const char* identity, const Bytes& image, const Bytes& words, int sensors,
+               const char* processing = "") {
   boost::log::core::get()->set_logging_enabled(false);
   boost::property_tree::ptree configuration;
   configuration.put("processing", processing);
   auto hub = std::make_shared<TestHub>();
-  for (int p = 0; p < 32; ++p)
-    hub->Add("QN DKv6 Mar 12 2019", 0, 14 + 20 * p, 20, p, ModelImages::Image(ModelImages::Worked()));
+  for (int p = 0; p < sensors; ++p) hub->Add(identity, 0, 14 + 20 * p, 20, p, image);
   Processing::Manager::QN::CManager manager(hub, configuration);
   manager.Configure(configuration, nullptr);
-  const Bytes raw = DataFrame(32, 20, ModelImages::WordBytes(ModelImages::WorkedWords()));
+  const Bytes raw = DataFrame(sensors, 20, words);
   auto frame = std::make_unique<Processing::SdkFrame>();
   for (int n = 0; n < 200; ++n) manager.Process(raw.data(), frame.get());
-  RunFrames(state, manager, raw, 32);
+  RunFrames(state, manager, raw, sensors);
+}
+
+void HubManagerDKv6Frame(benchmark::State& state, const char* processing) {
+  RunModels(state, "QN DKv6 Mar 12 2019", ModelImages::Image(ModelImages::Worked()),
+            ModelImages::WordBytes(ModelImages::WorkedWords()), 32, processing);
 }
 BENCHMARK_CAPTURE(HubManagerDKv6Frame, pi, "");
 BENCHMARK_CAPTURE(HubManagerDKv6Frame, kalman, "kalman");
@@ -169,16 +184,41 @@ void KalmanStage32Sensors(benchmark::State& state) {
     process();
   }
 
-  const long long allocationsBefore = g_allocations.load();
-  const auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
+  TimeFrames(state, kSensors, [&] {
     fill(n++);
     process();
-    benchmark::DoNotOptimize(frame->sensors[0].quaternion);
-    benchmark::ClobberMemory();
-  }
-  Report(state, g_allocations.load() - allocationsBefore, std::chrono::steady_clock::now() - start, kSensors);
+    return frame->sensors[0].quaternion[3];
+  });
 }
 BENCHMARK(KalmanStage32Sensors);
+
+void HubManagerDKv3Frame(benchmark::State& state) {
+  RunModels(state, "QN DKv3 Sep 15 2016", ModelImages16::Image(ModelImages16::WorkedWithBackups()),
+            ModelImages16::WordBytes(ModelImages16::WorkedWords()), 20);
+}
+BENCHMARK(HubManagerDKv3Frame);
+
+// The emulator's 20 DKv3 sensors through the library's export, as a host
+// drives it: the raw frame copied into a cleared buffer, then processed in place.
+// The emulator runs its models with calibration disabled.
+void EmulatorDKv3Frame(benchmark::State& state) {
+  boost::log::core::get()->set_logging_enabled(false);
+  const long long beforeOpen = g_allocations.load();
+  const int handle = iQuenlith_SDK_Lite_CreateDevice(1, "none.ini", "device=emulator");
+  if (handle < 0 || g_allocations.load() == beforeOpen) {
+    state.SkipWithError("no emulator, or the library's allocations are not counted");
+    return;
+  }
+  const Bytes raw = DataFrame(20, 20, ModelImages16::WordBytes(ModelImages16::WorkedWords()));
+  auto buffer = std::make_unique<Processing::SdkFrame>();
+  auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.get());
+  TimeFrames(state, 20, [&] {
+    std::memset(bytes, 0, sizeof *buffer);
+    std::memcpy(bytes, raw.data(), raw.size());
+    return iQuenlith_SDK_Lite_ProcessData(handle, bytes);
+  });
+  iQuenlith_SDK_Lite_CloseDevice(handle);
+}
+BENCHMARK(EmulatorDKv3Frame);
 
 }  // namespace
