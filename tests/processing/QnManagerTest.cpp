@@ -16,6 +16,7 @@
 #include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
 #include "processing/manager/QnManager.h"
 #include "processing/model/DKv3.h"
@@ -377,8 +378,6 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 
 namespace {
 
-// The Kalman filter comes later; that a sensor would get it shows in the hole
-// that is logged.
 TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const struct {
     const char* processing;
@@ -389,14 +388,13 @@ TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
       "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
   for (const auto& c : cases) {
-    LogCapture log;
     const auto correction = Processing::Manager::QN::CreateCorrection(c.processing, sensor);
-    if (c.kalman) {
-      EXPECT_EQ(correction, nullptr) << c.processing;
-      EXPECT_TRUE(log.Contains("<debug> no CMEKFCorrectionWrapper stage in this build")) << c.processing;
-    } else {
+    ASSERT_NE(correction, nullptr) << c.processing;
+    if (c.kalman)
+      EXPECT_NE(dynamic_cast<Processing::QN::CMEKFCorrectionWrapper*>(correction.get()), nullptr) << c.processing;
+    else
       EXPECT_NE(dynamic_cast<Processing::QN::CPICorrection*>(correction.get()), nullptr) << c.processing;
-    }
+    EXPECT_EQ(correction->GetDevice(), sensor) << c.processing;
   }
 }
 

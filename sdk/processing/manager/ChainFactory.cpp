@@ -5,6 +5,7 @@
 #include "api/Log.h"
 #include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
 #include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv3.h"
@@ -87,9 +88,8 @@ StagePtr MakeCorrection(const SensorPtr& sensor) {
   return std::make_shared<Correction>(sensor);
 }
 
-// The Kalman filter comes with its own work.
 constexpr std::array<CorrectionRow, 2> kCorrections{{
-    {"kalman", "CMEKFCorrectionWrapper", nullptr},
+    {"kalman", "CMEKFCorrectionWrapper", &MakeCorrection<CMEKFCorrectionWrapper>},
     {"", "CPICorrection", &MakeCorrection<CPICorrection>},
 }};
 
