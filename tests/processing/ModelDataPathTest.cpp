@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "ModelImages.h"
@@ -88,14 +89,20 @@ std::vector<Bytes> FramesOf(const SimHub::HubOptions& options, const std::string
   return frames.Seen();
 }
 
-TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
+// A dongle with one raw DKv6 sensor that holds the worked image and sends the
+// worked frame, over and over.
+SimHub::HubOptions WorkedDongle() {
   SimHub::HubOptions options;
   options.kind = SimHub::HubKind::Dongle;
   options.sensors.push_back({"QN DKv6 sensor V3.01 Mar 12 2019", ModelImages::Image(ModelImages::Worked()), {}});
   options.dataFrameHook = [](SimHub::DataFrameContent& content) {
     content.blocks = ModelImages::WordBytes(ModelImages::WorkedWords());
   };
-  const auto seen = FramesOf(options, "dongle raw", 3);
+  return options;
+}
+
+TEST(ModelDataPath, DKv6OnADongleReachesTheHostCalibrated) {
+  const auto seen = FramesOf(WorkedDongle(), "dongle raw", 3);
   ASSERT_GE(seen.size(), 3u);
   for (const auto& frame : seen) {
     const auto counter = U16At(frame.data(), 0);
@@ -274,6 +281,60 @@ TEST(ModelDataPath, EverySensorOfAModelGetsItsOrientation) {
       lastStamp[k] = stamp;
     }
   }
+}
+
+Eigen::Quaterniond AttitudeOf(const Bytes& frame) {
+  const std::size_t at = Record(0) + 160;  // x, y, z, w
+  return Eigen::Quaterniond(DoubleAt(frame.data(), at + 24), DoubleAt(frame.data(), at), DoubleAt(frame.data(), at + 8),
+                            DoubleAt(frame.data(), at + 16));
+}
+
+// How many frames of (0, 0, 0, 1) came before each attitude that follows them;
+// every other quaternion must be the expected attitude.
+std::vector<std::size_t> Alignments(const std::vector<Bytes>& frames, const Eigen::Quaterniond& expected) {
+  std::size_t identities = 0;  // in a row
+  std::vector<std::size_t> alignments;
+  for (const auto& frame : frames) {
+    const Eigen::Quaterniond q = AttitudeOf(frame);
+    if (q.coeffs() == Eigen::Vector4d(0, 0, 0, 1)) {
+      ++identities;
+      continue;
+    }
+    EXPECT_LE(q.angularDistance(expected), 1e-9)
+        << "frame " << U16At(frame.data(), 0) << ": q = " << q.coeffs().transpose();
+    if (identities > 0) alignments.push_back(identities);
+    identities = 0;
+  }
+  return alignments;
+}
+
+// With "processing" holding kalman the worked frame's calibrated values go on
+// to the Kalman filter. Held still, they put gravity at (0, 0, -1) and gravity
+// x field at (1, 0, 0) under the attitude below (mekf_poses.py); a turn of 151
+// deg, which the alignment finds exactly. A reset of mode 2 configures the
+// filter again: exactly 100 frames of (0, 0, 0, 1) follow, then the attitude.
+TEST(ModelDataPath, DKv6WithTheKalmanFilterGetsItsAttitudeAfter100Frames) {
+  const Eigen::Quaterniond expected(0.248660008604513, 0.8067382145951327, 0.5203822923135732, -0.1286231825105102);
+  Frames afterReset;
+  // The keys after the device words ride along in the same parameter text.
+  const auto seen = FramesOf(WorkedDongle(), "dongle raw;processing=kalman;Frequency=100", 150,
+                             [&](SdkLibrary& sdk, int handle, SimHub::SimulatedHub&) {
+                               EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, &Frames::Keep, &afterReset));
+                               EXPECT_TRUE(sdk.Reset(handle, 2, 0));
+                               const auto deadline = std::chrono::steady_clock::now() + 20s;
+                               while (afterReset.Seen().size() < 150 && std::chrono::steady_clock::now() < deadline)
+                                 std::this_thread::sleep_for(5ms);
+                               EXPECT_TRUE(sdk.SetReceiveDataCallback(handle, nullptr, nullptr));
+                             });
+  ASSERT_GE(seen.size(), 150u);
+  // The first alignment may have begun before the callback was set.
+  const auto first = Alignments(seen, expected);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_LE(first[0], 100u);
+
+  ASSERT_GE(afterReset.Seen().size(), 150u);
+  EXPECT_EQ(Alignments(afterReset.Seen(), expected), std::vector<std::size_t>{100})
+      << "frames of (0, 0, 0, 1) after the reset";
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "api/Log.h"
 #include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
+#include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
@@ -86,14 +88,10 @@ StagePtr MakeCorrection(const SensorPtr& sensor) {
   return std::make_shared<Correction>(sensor);
 }
 
-// The Kalman filter comes with its own work.
 constexpr std::array<CorrectionRow, 2> kCorrections{{
-    {"kalman", "CMEKFCorrectionWrapper", nullptr},
+    {"kalman", "CMEKFCorrectionWrapper", &MakeCorrection<CMEKFCorrectionWrapper>},
     {"", "CPICorrection", &MakeCorrection<CPICorrection>},
 }};
-
-// Comes with the deviation-compensation work.
-constexpr StagePtr (*kCollector)(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain) = nullptr;
 
 Stage StageFor(const std::string& identity, int dataType) {
   for (const auto& row : kGenerations) {
@@ -129,7 +127,7 @@ StagePtr CreateCorrection(const std::string& processing, const SensorPtr& sensor
 }
 
 StagePtr CreateCollector(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain) {
-  return kCollector ? kCollector(hub, chain) : nullptr;
+  return std::make_shared<Dc::CDc>(hub, chain);
 }
 
 }  // namespace Processing::Manager::QN
