@@ -39,20 +39,25 @@ struct HostCase {
 
 std::ostream& operator<<(std::ostream& out, const HostCase& c) { return out << c.name; }
 
-// One run of a host in a directory of its own; its standard output and error go to files there.
+// One run of a host in a directory of its own; its standard output and error
+// go to files there. Everything the child needs is made before the fork: the
+// hubs' threads may hold the allocator's lock, so the child calls nothing but
+// async-signal-safe functions before exec.
 pid_t Start(const std::vector<std::string>& words, const fs::path& directory) {
-  const pid_t child = fork();
-  if (child != 0) return child;
-  if (chdir(directory.c_str()) != 0) _exit(126);
-  const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (out < 0 || err < 0) _exit(126);
-  dup2(out, STDOUT_FILENO);
-  dup2(err, STDERR_FILENO);
+  const std::string path = directory.string();
+  const std::string out = (directory / "stdout.txt").string();
+  const std::string err = (directory / "stderr.txt").string();
   std::vector<char*> argv;
   for (const auto& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
+  const pid_t child = fork();
+  if (child != 0) return child;
+  const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (chdir(path.c_str()) != 0 || outFd < 0 || errFd < 0) _exit(126);
+  dup2(outFd, STDOUT_FILENO);
+  dup2(errFd, STDERR_FILENO);
+  execv(argv[0], argv.data());
   _exit(127);
 }
 
