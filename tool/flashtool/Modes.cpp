@@ -33,6 +33,7 @@ struct GyroSourceName {
 };
 constexpr GyroSourceName kGyroSources[] = {{"raw", GyroSource::Raw}, {"calibrated", GyroSource::Calibrated}};
 
+// The parameter's own check admits no other name.
 GyroSource gyroSourceByName(const std::string& name) {
   for (const auto& row : kGyroSources)
     if (name == row.name) return row.source;
