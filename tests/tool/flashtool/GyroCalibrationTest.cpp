@@ -244,6 +244,18 @@ TEST(GyroCalibration, FromCalibratedSamplesWritesNothingItCannotStore) {
   });
 }
 
+TEST(GyroCalibration, FromRawSamplesStoresTheMeanAsTheGyroBias) {
+  const std::string measured = kFromRaw + kOpened + kKeepStill + kAveraging;
+  RunModeCases({
+      {"verbose", RawDongle(1000), "raw", false, true, kBackedUp + measured + kRawMean + kUpdating + kClosed, 0,
+       kBiasWritten, kRawSample},
+      {"the default source, quiet", RawDongle(1000), nullptr, false, false, kBackedUp + measured + kUpdating + kClosed,
+       0, kBiasWritten, ""},
+      // The device is opened and sampled, the flash left alone.
+      {"dry run", RawDongle(1000), "raw", true, true, measured + kRawMean + kDryRun + kClosed, 0, {}, kRawSample},
+  });
+}
+
 // Sensors streaming quaternions or calibrated values carry no uncalibrated
 // readings: their frames are not samples, and the factory bias stays.
 TEST(GyroCalibration, FromRawSamplesCountsNoFrameWithoutRawReadings) {
@@ -347,6 +359,21 @@ TEST(GyroCalibrationTool, CalibratesFromCalibratedSamples) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(Differences(harness.Image(), Patched(Image6(), kCorrectionWritten)), "");
+  const auto files = harness.NewFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(harness.Scratch().Read(files[0]), Image6());
+}
+
+TEST(GyroCalibrationTool, CalibratesFromRawSamples) {
+  SensorHarness harness;
+  harness.Start(RawDongle(1000));
+  ToolRun run = RunTool({"-g"});
+  TakeSampleLines(run.out);
+  EXPECT_EQ(run.out, kBackedUp + kFromRaw + kOpened + "KEEP THE SENSOR PERFECTLY STILL FOR 10 SECONDS!\n" + kAveraging +
+                         kUpdating + kClosed);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Differences(harness.Image(), Patched(Image6(), kBiasWritten)), "");
   const auto files = harness.NewFiles();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(harness.Scratch().Read(files[0]), Image6());
