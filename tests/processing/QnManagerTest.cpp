@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
+#include "ModelImages.h"
 #include "TestFrames.h"
+#include "TestHub.h"
 #include "communication/qn/Hub.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
+#include "processing/model/DKv5.h"
+#include "processing/model/DKv7QCT.h"
 
 namespace {
 
@@ -20,20 +24,6 @@ using Processing::SdkFrame;
 using Processing::Manager::QN::CManager;
 
 constexpr double k15 = 1.0 / 32768;
-
-// A maker's hub with a sensor list given by the test; it never streams.
-class TestHub : public Communication::Device::QN::CHub {
- public:
-  TestHub() : CHub(nullptr, "BSmain") {}
-  void Run() override {}
-
-  TestHub& Add(const std::string& identity, int dataType, int offset, int size, int position) {
-    sensors_.push_back(std::make_shared<Communication::Device::QN::CSensor>(
-        identity, dataType, offset, size, position, Communication::Device::QN::Bytes{},
-        Communication::Device::QN::Bytes{}));
-    return *this;
-  }
-};
 
 std::shared_ptr<CManager> ConfiguredManager(const std::shared_ptr<TestHub>& hub) {
   auto manager = std::make_shared<CManager>(hub, boost::property_tree::ptree{});
@@ -239,6 +229,42 @@ TEST(HubManager, RoutesDcCommandsToTheCollectorAndBroadcastsTheRest) {
   EXPECT_EQ(log.Count("deviation compensation"), 1u);
 }
 
+// A raw-data sensor's model fills the block of its position, and "set "
+// commands reach it with their array read at that position.
+TEST(HubManager, RunsEachRawSensorsModelIntoItsBlock) {
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("DKv3", 1, 14, 10, 0).Add("QN DKv7 Jun 1 2020", 0, 24, 20, 7, ModelImages::Image(ModelImages::Worked()));
+  const auto manager = ConfiguredManager(hub);
+  auto raw = DataFrame(9, 0, (1u << 0) | (1u << 7), 30);
+  PutWords(raw, 14, QuatWords(0));
+  PutWords(raw, 24, ModelImages::WorkedWords());
+  Seal(raw);
+
+  const auto frameAfter = [&](double valueAtSeven) {
+    double values[32];
+    for (double& v : values) v = 1.0 - valueAtSeven;
+    values[7] = valueAtSeven;
+    EXPECT_TRUE(manager->ExecuteCommand("SET disable\tcalibration", values, nullptr));
+    auto frame = std::make_unique<SdkFrame>();
+    EXPECT_TRUE(manager->Process(raw.data(), frame.get()));
+    return frame;
+  };
+  const auto calibrated = frameAfter(0.0);
+  ExpectQuat(calibrated.get(), 0, "beside the model");
+  const auto& expected = ModelImages::kWorkedFrame;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(DoubleAt(calibrated.get(), Record(7) + 80 + 8 * i), expected.acceleration[i], 1e-12) << i;
+    EXPECT_NEAR(DoubleAt(calibrated.get(), Record(7) + 128 + 8 * i), expected.magneticField[i], 1e-12) << i;
+  }
+  for (std::size_t k = 1; k < 32; ++k) {
+    EXPECT_TRUE(k == 7 || AllZero(calibrated.get(), Record(k), 512)) << "block " << k;
+  }
+
+  const auto uncalibrated = frameAfter(1.0);
+  for (std::size_t at = 0; at <= 152; at += 8)
+    EXPECT_EQ(DoubleAt(uncalibrated.get(), Record(7) + at), 0.0) << "calibration still on: record byte " << at;
+}
+
 TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
   using namespace Processing::QN;
   const struct {
@@ -262,10 +288,12 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"DKv7", 5, std::nullopt, ""},
       {"DKv3", 0, std::nullopt, "CDKv3"},
       {"DKv4", 0, std::nullopt, "CDKv4"},
-      {"DKv5", 0, std::nullopt, "CDKv5"},
+      {"DKv5", 0, typeid(CDKv5), ""},
       {"DKv5", 3, std::nullopt, "CDKv5QCT"},
-      {"DKv6", 3, std::nullopt, "CDKv7QCT"},
-      {"DKv7", 0, std::nullopt, "CDKv7"},
+      {"DKv6 Mar 12 2019", 0, typeid(CDKv6), ""},
+      {"DKv6", 3, typeid(CDKv7QCT), ""},
+      {"DKv7", 0, typeid(CDKv7), ""},
+      {"DKv7", 3, typeid(CDKv7QCT), ""},
   };
   for (const auto& c : cases) {
     const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(

@@ -4,6 +4,8 @@
 
 #include "api/Log.h"
 #include "processing/EndPoints.h"
+#include "processing/model/DKv5.h"
+#include "processing/model/DKv7QCT.h"
 
 namespace Processing::Manager::QN {
 
@@ -24,27 +26,32 @@ ChainElement MakeExtender(const SensorPtr& sensor, const StagePtr&) {
   return {std::move(stage), bytes, {}};
 }
 
+// The models take the attitude correction as their next stage.
+template <class Model>
+ChainElement MakeModel(const SensorPtr& sensor, const StagePtr& next) {
+  return {std::make_shared<Model>(sensor, next), Model::kInputBytes, {}};
+}
+
 struct StageRow {
   Stage stage;
   std::string_view name;
   ChainElement (*make)(const SensorPtr& sensor, const StagePtr& next);
 };
 
-// The sensor models, the DKv6/DKv7 quaternion-and-calibrated stage (which
-// belongs with the models; its decoder is DecodeDKv7QCT) and the head-tracking
-// stage come with their own work: their rows stay null until then.
+// The DKv3 and DKv4 models and the head-tracking stage come with their own
+// work: their rows stay null until then.
 constexpr std::array<StageRow, 12> kStages{{
     {Stage::Quat, "CQuat", &MakeEndPoint<CQuat>},
     {Stage::CalibratedT, "CCalibratedT", &MakeEndPoint<CCalibratedT>},
     {Stage::DKv3QCT, "CDKv3QCT", &MakeEndPoint<CDKv3QCT>},
     {Stage::DKv7Tindra, "CDKv7Tindra", &MakeEndPoint<CDKv7Tindra>},
     {Stage::Extender, "CExtender", &MakeExtender},
-    {Stage::DKv7QCT, "CDKv7QCT", nullptr},
+    {Stage::DKv7QCT, "CDKv7QCT", &MakeModel<CDKv7QCT>},
     {Stage::DKv3, "CDKv3", nullptr},
     {Stage::DKv4, "CDKv4", nullptr},
-    {Stage::DKv5, "CDKv5", nullptr},
-    {Stage::DKv6, "CDKv6", nullptr},
-    {Stage::DKv7, "CDKv7", nullptr},
+    {Stage::DKv5, "CDKv5", &MakeModel<CDKv5>},
+    {Stage::DKv6, "CDKv6", &MakeModel<CDKv6>},
+    {Stage::DKv7, "CDKv7", &MakeModel<CDKv7>},
     {Stage::DKv5QCT, "CDKv5QCT", nullptr},
 }};
 

@@ -1,0 +1,96 @@
+// A host reloading a sensor model's calibration while the stream thread
+// processes frames through the hub's manager.
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ModelImages.h"
+#include "TestFrames.h"
+#include "TestHub.h"
+#include "processing/SdkFrame.h"
+#include "processing/manager/QnManager.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Processing::SdkFrame;
+using Processing::SensorRecord;
+
+// Every frame the manager hands on was calibrated with one whole calibration,
+// the one before a reload or the one after it: never a mixture, never the
+// defaults a reload starts from.
+TEST(ModelConcurrency, EveryFrameSeesTheOldOrTheNewCalibration) {
+  using ModelImages::Image;
+  const auto oldImage = Image(ModelImages::Worked());
+  auto changed = ModelImages::Worked();
+  changed.factoryAccBiases = ModelImages::Words3{-1006632, 2013265, 671088};
+  changed.magOffsets = {-6710886, 4026532, 0};
+  changed.thermal[2].c0 = -671088;
+  const auto newImage = Image(changed);
+
+  const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
+      "QN DKv6", 0, 14, 20, 0, ModelImages::Bytes{}, oldImage);
+  const auto hub = std::make_shared<TestHub>();
+  hub->Add(sensor);
+  Processing::Manager::QN::CManager manager(hub, {});
+
+  auto raw = TestFrames::DataFrame(1, 0, 1, 20);
+  TestFrames::PutWords(raw, 14, ModelImages::WorkedWords());
+  TestFrames::Seal(raw);
+  const auto resultOf = [&](const ModelImages::Bytes& image) {
+    sensor->SetFlash(image);
+    manager.Configure({}, nullptr);
+    auto frame = std::make_unique<SdkFrame>();
+    EXPECT_TRUE(manager.Process(raw.data(), frame.get()));
+    return frame->sensors[0];
+  };
+  const SensorRecord newResult = resultOf(newImage);
+  const SensorRecord oldResult = resultOf(oldImage);
+  ASSERT_NE(std::memcmp(&oldResult, &newResult, sizeof(SensorRecord)), 0);
+
+  std::atomic<bool> stop{false};
+  std::atomic<long> delivered{0};
+  long oldSeen = 0;
+  long newSeen = 0;
+  long otherSeen = 0;
+  std::thread stream([&] {
+    auto frame = std::make_unique<SdkFrame>();
+    while (!stop.load()) {
+      std::memset(frame.get(), 0, sizeof(SdkFrame));
+      if (!manager.Process(raw.data(), frame.get())) continue;
+      const auto& record = frame->sensors[0];
+      if (std::memcmp(&record, &oldResult, sizeof record) == 0)
+        ++oldSeen;
+      else if (std::memcmp(&record, &newResult, sizeof record) == 0)
+        ++newSeen;
+      else
+        ++otherSeen;
+      ++delivered;
+    }
+  });
+
+  constexpr int kReloads = 1000;
+  for (int reload = 0; reload < kReloads; ++reload) {
+    // As after a flash write: the sensor holds the new image, the models reload it.
+    sensor->SetFlash(reload % 2 == 0 ? newImage : oldImage);
+    manager.Configure({}, nullptr);
+    // Let frames through between reloads.
+    const long before = delivered.load();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (delivered.load() == before && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  }
+  stop = true;
+  stream.join();
+
+  EXPECT_EQ(otherSeen, 0) << "frames calibrated with neither calibration";
+  EXPECT_GE(oldSeen + newSeen, kReloads);
+  EXPECT_GT(oldSeen, 0);
+  EXPECT_GT(newSeen, 0);
+}
+
+}  // namespace
