@@ -347,36 +347,36 @@ TEST(GyroCalibration, EachRecordCountsOnceAndTheEmptyOneNever) {
   }
 }
 
-// The shipped tool, with its full measuring time: the backup comes first and
-// the run ends with status 0.
-TEST(GyroCalibrationTool, CalibratesFromCalibratedSamples) {
+// The shipped tool, with its full measuring time: the run prints `out`,
+// ends with status 0 and leaves the image written as given and the backup
+// of the image as it was.
+void RunShippedTool(const SensorSetup& sensor, const std::vector<std::string>& arguments, const std::string& out,
+                    const std::vector<Patch>& written) {
   SensorHarness harness;
-  harness.Start(StreamSensor(kNew6, Image6()));
-  ToolRun run = RunTool({"--calibrate-gyros", "--gyro-source", "calibrated", "--verbose"});
+  harness.Start(sensor);
+  ToolRun run = RunTool(arguments);
   TakeSampleLines(run.out);
-  EXPECT_EQ(run.out, kBackedUp + kFromCalibrated + kStreamOpened + "KEEP THE SENSOR PERFECTLY STILL FOR 10 SECONDS!\n" +
-                         kStreamClosed + kAveraging + kCalibratedMean + kUpdating + kOpened + kClosed);
+  EXPECT_EQ(run.out, out);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Differences(harness.Image(), Patched(Image6(), kCorrectionWritten)), "");
+  EXPECT_EQ(Differences(harness.Image(), Patched(sensor.image, written)), "");
   const auto files = harness.NewFiles();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(harness.Scratch().Read(files[0]), Image6());
+  EXPECT_EQ(harness.Scratch().Read(files[0]), sensor.image);
+}
+
+const std::string kKeepStillLong = "KEEP THE SENSOR PERFECTLY STILL FOR 10 SECONDS!\n";
+
+TEST(GyroCalibrationTool, CalibratesFromCalibratedSamples) {
+  RunShippedTool(StreamSensor(kNew6, Image6()), {"--calibrate-gyros", "--gyro-source", "calibrated", "--verbose"},
+                 kBackedUp + kFromCalibrated + kStreamOpened + kKeepStillLong + kStreamClosed + kAveraging +
+                     kCalibratedMean + kUpdating + kOpened + kClosed,
+                 kCorrectionWritten);
 }
 
 TEST(GyroCalibrationTool, CalibratesFromRawSamples) {
-  SensorHarness harness;
-  harness.Start(RawDongle(1000));
-  ToolRun run = RunTool({"-g"});
-  TakeSampleLines(run.out);
-  EXPECT_EQ(run.out, kBackedUp + kFromRaw + kOpened + "KEEP THE SENSOR PERFECTLY STILL FOR 10 SECONDS!\n" + kAveraging +
-                         kUpdating + kClosed);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Differences(harness.Image(), Patched(Image6(), kBiasWritten)), "");
-  const auto files = harness.NewFiles();
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(harness.Scratch().Read(files[0]), Image6());
+  RunShippedTool(RawDongle(1000), {"-g"}, kBackedUp + kFromRaw + kOpened + kKeepStillLong + kAveraging + kUpdating + kClosed,
+                 kBiasWritten);
 }
 
 }  // namespace
