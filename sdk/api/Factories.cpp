@@ -5,6 +5,8 @@
 
 #include "api/QuenlithSdkLite.h"
 #include "communication/Serial.h"
+#include "communication/network/Tcp.h"
+#include "communication/network/Udp.h"
 #include "communication/qn/BsMain.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"
@@ -30,16 +32,18 @@ struct TransportRow {
   Transport (*make)();
 };
 
-// The network transports are not part of this build.
+template <class TransportClass>
+Transport MakeTransport() {
+  return std::make_shared<TransportClass>();
+}
+
 constexpr std::array<TransportRow, 2> kTransports{{
-    {"tcp", nullptr},
-    {"udp", nullptr},
+    {"tcp", &MakeTransport<Communication::DataInterface::Network::CTcp>},
+    {"udp", &MakeTransport<Communication::DataInterface::Network::CUdp>},
 }};
 
-Transport MakeSerial() { return std::make_shared<Communication::DataInterface::CSerial>(); }
-
 // Anything else talks over a serial port.
-constexpr Transport (*kDefaultTransport)() = MakeSerial;
+constexpr Transport (*kDefaultTransport)() = &MakeTransport<Communication::DataInterface::CSerial>;
 
 Hub MakeBsMain() { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, "BSmain"); }
 Hub MakeBsMainById(const std::string& id) { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, id); }
@@ -108,7 +112,7 @@ constexpr Manager (*kHubManager)(const Hub& device, const boost::property_tree::
 
 Transport CreateDataInterface(const std::string& words) {
   for (const auto& row : kTransports)
-    if (Contains(words, row.word)) return row.make ? row.make() : nullptr;
+    if (Contains(words, row.word)) return row.make();
   return kDefaultTransport();
 }
 

@@ -17,6 +17,7 @@
 #include "simhub/Codec.h"
 #include "simhub/Faults.h"
 #include "simhub/FlashStore.h"
+#include "simhub/NetLine.h"
 #include "simhub/Personality.h"
 #include "simhub/PtyLine.h"
 
@@ -56,11 +57,21 @@ class SimulatedHub::Impl {
     thread_ = std::thread([this] { Serve(); });
   }
 
+  std::uint16_t AttachNetwork(Protocol protocol, std::uint16_t port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_.joinable()) throw std::logic_error("the simulated hub already serves a line");
+    net_.Open(protocol, port);
+    stop_ = false;
+    thread_ = std::thread([this] { Serve(); });
+    return net_.Port();
+  }
+
   void Stop() {
     stop_ = true;
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     std::lock_guard<std::mutex> lock(mutex_);
     line_.Close();
+    net_.Close();
   }
 
   void Serve() {
@@ -80,7 +91,7 @@ class SimulatedHub::Impl {
     pollfd poller{};
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      poller.fd = line_.Fd();
+      poller.fd = LineFd();
       // A paced line writes on its own schedule, not whenever the pty has room.
       poller.events = static_cast<short>(POLLIN | (outbox_.empty() || Paced() ? 0 : POLLOUT));
     }
@@ -98,7 +109,11 @@ class SimulatedHub::Impl {
     if (poll(&poller, 1, timeout) < 0) return errno == EINTR;
 
     std::lock_guard<std::mutex> lock(mutex_);
-    if (poller.fd != line_.Fd()) return true;  // replugged meanwhile
+    if (poller.fd != LineFd()) return true;  // replugged meanwhile
+    if (net_.Listening()) {
+      if (poller.revents & POLLIN) net_.Accept();
+      return net_.HasClient();
+    }
     if (poller.revents & POLLHUP) {
       // What the client wrote just before it closed are requests all the same.
       if ((poller.revents & POLLIN) && lineOpen_) {
@@ -111,14 +126,14 @@ class SimulatedHub::Impl {
     lineOpen_ = true;
     if (poller.revents & POLLIN) Receive();
     if (lineOpen_) ConsumeArrived();
-    if (lineOpen_) StreamTick();
+    if (lineOpen_ && ClientKnown()) StreamTick();
     if (lineOpen_) Flush();
     return true;
   }
 
   void Receive() {
-    std::uint8_t buffer[4096];
-    const ssize_t count = ::read(line_.Fd(), buffer, sizeof buffer);
+    std::uint8_t buffer[65536];  // a whole datagram
+    const ssize_t count = net_.IsOpen() ? net_.Read(buffer, sizeof buffer) : ::read(line_.Fd(), buffer, sizeof buffer);
     const auto now = Clock::now();
     if (count < 0) {
       if (errno == EIO) LineClosed();
@@ -153,7 +168,21 @@ class SimulatedHub::Impl {
     }
   }
 
-  bool Paced() const { return state_.options.baudRate > 0; }
+  bool Paced() const { return state_.options.baudRate > 0 && !net_.IsOpen(); }
+
+  int LineFd() const { return net_.IsOpen() ? net_.Fd() : line_.Fd(); }
+  // A UDP line learns whom to answer from the first datagram.
+  bool ClientKnown() const { return !net_.IsOpen() || net_.HasClient(); }
+
+  // Bytes for the client: queued for the line, or on a datagram line sent at
+  // once as one datagram (dropped if it cannot go, as the network would).
+  void Emit(const Bytes& bytes) {
+    if (net_.Datagrams()) {
+      if (!bytes.empty()) net_.Write(bytes.data(), bytes.size());
+      return;
+    }
+    outbox_.insert(outbox_.end(), bytes.begin(), bytes.end());
+  }
   // Ten bits a byte: start, eight data bits, stop.
   Clock::duration ByteTime() const {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / state_.options.baudRate));
@@ -162,7 +191,7 @@ class SimulatedHub::Impl {
   void Handle(const Bytes& frame) {
     requests_.push_back(frame);
     changed_.notify_all();
-    if (state_.options.echoRequests) outbox_.insert(outbox_.end(), frame.begin(), frame.end());
+    if (state_.options.echoRequests) Emit(frame);
     if (ignoreRequests_ > 0) {
       --ignoreRequests_;
       return;
@@ -201,7 +230,7 @@ class SimulatedHub::Impl {
     const Outgoing out = ApplyFault(faults_.Take(), frame);
     if (Paced() && outbox_.empty()) outFreeAt_ = std::max(outFreeAt_, Clock::now());
     bytesSent_ += out.bytes.size();
-    outbox_.insert(outbox_.end(), out.bytes.begin(), out.bytes.end());
+    Emit(out.bytes);
     if (out.dropLineAfter) DropLine();
   }
 
@@ -214,7 +243,7 @@ class SimulatedHub::Impl {
         due = now <= outFreeAt_ ? 0 : std::min<std::size_t>(due, static_cast<std::size_t>((now - outFreeAt_) / ByteTime()));
         if (due == 0) return;
       }
-      const ssize_t written = ::write(line_.Fd(), outbox_.data(), due);
+      const ssize_t written = net_.IsOpen() ? net_.Write(outbox_.data(), due) : ::write(line_.Fd(), outbox_.data(), due);
       if (Paced() && written > 0) outFreeAt_ += ByteTime() * written;
       if (written <= 0) {
         if (written < 0 && errno == EIO) LineClosed();
@@ -227,7 +256,10 @@ class SimulatedHub::Impl {
   // The client let go of the line: what was meant for it is void.
   void LineClosed() {
     EndSession();
-    line_.DiscardOutput();
+    if (net_.IsOpen())
+      net_.HangUp();
+    else
+      line_.DiscardOutput();
   }
 
   void EndSession() {
@@ -244,7 +276,10 @@ class SimulatedHub::Impl {
     // Unplugged and plugged in again: the hub starts afresh.
     state_.power = false;
     state_.formatCode = state_.options.formatCode;
-    line_.Replug();
+    if (net_.IsOpen())
+      net_.HangUp();
+    else
+      line_.Replug();
   }
 
   mutable std::mutex mutex_;
@@ -252,6 +287,7 @@ class SimulatedHub::Impl {
   HubState state_;
   std::unique_ptr<Personality> kind_;
   PtyLine line_;
+  NetLine net_;  // serves instead of line_ while open
   FrameReader reader_;
   FaultQueue faults_;
   int ignoreRequests_ = 0;
@@ -278,6 +314,15 @@ SimulatedHub::SimulatedHub(HubOptions options) : impl_(std::make_unique<Impl>(st
 SimulatedHub::~SimulatedHub() { Stop(); }
 
 void SimulatedHub::AttachPty(const std::filesystem::path& ttyDirectory, int comNumber) { impl_->Attach(ttyDirectory, comNumber); }
+
+std::uint16_t SimulatedHub::AttachNetwork(Protocol protocol, std::uint16_t port) {
+  return impl_->AttachNetwork(protocol, port);
+}
+
+std::uint16_t SimulatedHub::Port() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  return impl_->net_.Port();
+}
 
 std::filesystem::path SimulatedHub::LinkPath() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);

@@ -81,6 +81,11 @@
 // When the hub sees the line closed it stops streaming and discards whatever
 // it had not yet delivered, so a new session starts without stale bytes.
 // Unknown requests get no reply.
+//
+// On a network line (AttachNetwork) the hub listens on 127.0.0.1 instead: over
+// TCP a client's connection is the open line, its close ends the session as a
+// closed pty does, and the next connection is accepted; over UDP the sender
+// of the last datagram is the client and every frame is one datagram.
 
 #include <chrono>
 #include <cstddef>
@@ -98,6 +103,9 @@ using Bytes = std::vector<std::uint8_t>;
 // A new kind of hub is one personality class plus one row in the kind table
 // (Personalities.cpp).
 enum class HubKind { BsMain, UsbCu, Dongle, Stream, QnSdk, StreamSensor };
+
+// The network lines a hub can serve instead of a pty.
+enum class Protocol { Tcp, Udp };
 
 // Misbehaviour applied to the next frames the hub sends.
 enum class Fault {
@@ -168,6 +176,10 @@ class SimulatedHub {
   // Makes <ttyDirectory>/ttyUSB<comNumber> a symlink to a new pty and serves it.
   void AttachPty(const std::filesystem::path& ttyDirectory, int comNumber);
   std::filesystem::path LinkPath() const;
+  // Serves on 127.0.0.1:port instead (port 0: a free one); returns the port.
+  // A network line is not paced (HubOptions::baudRate).
+  std::uint16_t AttachNetwork(Protocol protocol, std::uint16_t port = 0);
+  std::uint16_t Port() const;
   void Stop();  // safe twice
 
   void InjectFault(Fault fault, int count = 1);  // applies to the next `count` frames sent

@@ -1,10 +1,13 @@
 // The simulated hub checked from the client's end of its pty, with plain
 // POSIX calls: what the SDK and the tool will see on the wire.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -476,6 +479,107 @@ TEST_F(SimHubLine, StopRemovesTheLinkAndIsSafeTwice) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(Link())));
   hub_->Stop();
   hub_.reset();
+}
+
+// ---- the hub on a network line ----
+
+// The client's end of a network line, as the network transports use it.
+class NetClient {
+ public:
+  NetClient(Protocol protocol, std::uint16_t port)
+      : fd_(::socket(AF_INET, protocol == Protocol::Tcp ? SOCK_STREAM : SOCK_DGRAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    // A UDP socket is connected only to give its datagrams a destination.
+    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error(std::string("cannot reach the hub: ") + std::strerror(errno));
+  }
+  ~NetClient() { ::close(fd_); }
+
+  void Write(const Bytes& bytes) const { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size())); }
+
+  // What one receive brings: over UDP, exactly one datagram.
+  Bytes Receive(std::chrono::milliseconds limit = kLimit) const {
+    pollfd poller{fd_, POLLIN, 0};
+    if (poll(&poller, 1, static_cast<int>(limit.count())) <= 0) return {};
+    Bytes buffer(1 << 16);
+    const ssize_t count = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    buffer.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return buffer;
+  }
+
+  // The next whole, checked frame.
+  std::optional<Bytes> ReadFrame() {
+    const auto deadline = Clock::now() + kLimit;
+    while (Clock::now() < deadline) {
+      if (auto frame = reader_.Next()) return frame;
+      const Bytes chunk = Receive(50ms);
+      reader_.Feed(chunk.data(), chunk.size());
+    }
+    return std::nullopt;
+  }
+
+  std::optional<Bytes> Ask(std::uint16_t word) {
+    Write(Frame(word, Word(0)));
+    return ReadFrame();
+  }
+
+ private:
+  int fd_;
+  FrameReader reader_;
+};
+
+HubOptions NetworkHub() {
+  HubOptions options;
+  options.identity = "BSmain network hub";
+  options.sensors = {Sensor(0x11), Sensor(0x22)};
+  options.frameRateHz = 200;
+  return options;
+}
+
+TEST(SimHubNetwork, TcpTakesTheNextConnectionAfterAClose) {
+  SimulatedHub hub(NetworkHub());
+  const std::uint16_t port = hub.AttachNetwork(Protocol::Tcp);
+  EXPECT_EQ(hub.Port(), port);
+  {
+    NetClient client(Protocol::Tcp, port);
+    EXPECT_EQ(client.Ask(0x0100), Frame(0x0110, Text("BSmain network hub")));
+    client.Write(Frame(0x0400, Word(0xFFFF)));
+    ASSERT_TRUE(client.ReadFrame());
+  }  // closed while the hub streams
+  const auto deadline = Clock::now() + kLimit;
+  while (hub.Streaming() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_FALSE(hub.Streaming()) << "a closed connection must end the session";
+  for (int session = 0; session < 3; ++session) {
+    NetClient client(Protocol::Tcp, port);
+    EXPECT_TRUE(client.Receive(kQuiet).empty()) << "session " << session;
+    EXPECT_EQ(client.Ask(0x0100), Frame(0x0110, Text("BSmain network hub"))) << "session " << session;
+  }
+}
+
+TEST(SimHubNetwork, UdpSendsEachFrameAsOneDatagramToTheLastSender) {
+  SimulatedHub hub(NetworkHub());
+  NetClient client(Protocol::Udp, hub.AttachNetwork(Protocol::Udp));
+  client.Write(Frame(0x0100, Word(0)));
+  EXPECT_EQ(client.Receive(), Frame(0x0110, Text("BSmain network hub")));
+
+  client.Write(Frame(0x0400, Word(0xFFFF)));
+  for (int n = 0; n < 10; ++n) {
+    const Bytes datagram = client.Receive();
+    ASSERT_GE(datagram.size(), 6u);
+    EXPECT_EQ(CommandWord(datagram), 0x0210) << "datagram " << n;
+    EXPECT_EQ(ReadWord(datagram, 2), datagram.size()) << "datagram " << n << " is not one whole frame";
+  }
+  EXPECT_TRUE(hub.Streaming());
+  // Another client takes the line over.
+  NetClient other(Protocol::Udp, hub.Port());
+  other.Write(Frame(0x0100, Word(0)));
+  std::optional<Bytes> reply;
+  while ((reply = other.ReadFrame()) && CommandWord(*reply) != 0x0110) {
+  }
+  EXPECT_EQ(reply, Frame(0x0110, Text("BSmain network hub")));
 }
 
 // ---- kinds and faults by name ----

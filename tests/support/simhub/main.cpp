@@ -1,4 +1,5 @@
-// quenlith_simhub: plays a sensor hub on a pseudo-terminal until interrupted.
+// quenlith_simhub: plays a sensor hub on a pseudo-terminal, or on a TCP or UDP
+// port of 127.0.0.1, until interrupted.
 
 #include <csignal>
 #include <cstdlib>
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
   options.add_options()
       ("help", "show this text")
       ("kind", po::value<std::string>()->default_value("bsmain"), "hub kind: bsmain, usbcu, dongle, stream or sdk")
+      ("line", po::value<std::string>()->default_value("pty"), "line: pty, tcp or udp")
+      ("port", po::value<int>()->default_value(2000), "port of 127.0.0.1 for a tcp or udp line (0: any free one)")
       ("tty-dir", po::value<std::string>()->default_value(DefaultTtyDirectory()), "directory of the ttyUSB<N> link")
       ("com", po::value<int>()->default_value(1), "COM port number N")
       ("identity", po::value<std::string>(), "identify reply text")
@@ -76,9 +79,21 @@ int main(int argc, char** argv) {
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    simulator.AttachPty(values["tty-dir"].as<std::string>(), values["com"].as<int>());
-    std::cout << "simulated " << values["kind"].as<std::string>() << " hub on " << simulator.LinkPath().string()
-              << std::endl;
+    const std::string line = values["line"].as<std::string>();
+    std::string where;
+    if (line == "pty") {
+      simulator.AttachPty(values["tty-dir"].as<std::string>(), values["com"].as<int>());
+      where = simulator.LinkPath().string();
+    } else if (line == "tcp" || line == "udp") {
+      const int port = values["port"].as<int>();
+      if (port < 0 || port > 65535) throw std::invalid_argument("port must be 0 to 65535");
+      const auto protocol = line == "tcp" ? SimHub::Protocol::Tcp : SimHub::Protocol::Udp;
+      where = "127.0.0.1:" + std::to_string(simulator.AttachNetwork(protocol, static_cast<std::uint16_t>(port))) + " (" +
+              line + ")";
+    } else {
+      throw std::invalid_argument("unknown line: " + line);
+    }
+    std::cout << "simulated " << values["kind"].as<std::string>() << " hub on " << where << std::endl;
     while (!interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     simulator.Stop();
