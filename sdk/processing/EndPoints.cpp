@@ -6,18 +6,15 @@
 #include <Eigen/Geometry>
 
 #include "processing/LittleEndian.h"
+#include "processing/WordScales.h"
 
 namespace Processing::QN {
 
 namespace {
 
 using LittleEndian::Word;
+using namespace WordScale;
 
-constexpr double k2m8 = 1.0 / 256.0;
-constexpr double k2m10 = 1.0 / 1024.0;
-constexpr double k2m11 = 1.0 / 2048.0;
-constexpr double k2m14 = 1.0 / 16384.0;
-constexpr double k2m15 = 1.0 / 32768.0;
 constexpr double kPi = 3.14159265358979323846;
 
 const std::uint8_t* In(const void* input) { return static_cast<const std::uint8_t*>(input); }

@@ -196,4 +196,24 @@ TEST_F(Lifecycle, AResetWhoseReopenFailsLeavesAHandleThatAnswersAsUnknown) {
   EXPECT_TRUE(sdk.CloseDevice(handle));
 }
 
+// Every head-tracking stage takes a reader of three shared keys; a key has
+// room for 1,024 readers at a time, so the closed sets must give theirs back.
+TEST_F(Lifecycle, ASetWithHeadTrackingStagesOpensAndClosesAgainAndAgain) {
+  SimHub::HubOptions options;
+  options.kind = SimHub::HubKind::Dongle;
+  options.sensors.push_back(SimHub::SimSensor{"DKv5 Jan 10 2018", SimHub::Bytes(2048, 0), {}});
+  hubs.push_back(std::make_unique<SimHub::SimulatedHub>(options));
+  hubs.back()->AttachPty(scratch.Path(), 6);
+  SdkLibrary sdk;
+  const auto threads = Threads();
+  // The simulator needs no pause between requests, which keeps the rounds short.
+  for (int round = 0; round < 2000; ++round) {
+    const int handle =
+        sdk.CreateDevice(1, "none.ini", "device=dongle quatcalibratedt;com=6;headSensor=0;delaybetweenwriting=0");
+    ASSERT_EQ(handle, 0) << "round " << round;
+    ASSERT_TRUE(sdk.CloseDevice(handle)) << "round " << round;
+  }
+  EXPECT_EQ(Threads(), threads);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "TestFrames.h"
+#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 
 namespace {
@@ -58,6 +59,13 @@ TEST(EndPoints, DecodeTheirWordsIntoTheirFieldsOnly) {
         {80, 5.0 / 16384}, {88, 6.0 / 16384}, {96, 7.0 / 16384},
         {128, -8.0 / 16384}, {136, -9.0 / 16384}, {144, -10.0 / 16384},
         {104, 11 / 1048.57}, {112, 12 / 1048.57}, {120, 13 / 1048.57}, {152, 15 * k15}}, 1e-15},
+      // Turning without a horizon to predict by: the sensor's own quaternion.
+      {"DKv5 quaternion and calibrated", Through<Processing::QN::CDKv5QCT>(),
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+       {{160, 2 * k15}, {168, 3 * k15}, {176, 4 * k15}, {184, 1 * k15},
+        {80, -5.0 / 16384}, {88, -6.0 / 16384}, {96, -7.0 / 16384},
+        {128, 8.0 / 16384}, {136, 9.0 / 16384}, {144, 10.0 / 16384},
+        {104, 11.0 / 1024}, {112, 12.0 / 1024}, {120, 13.0 / 1024}, {152, 15 * k15}}, 0},
       {"DKv6/DKv7 quaternion and calibrated",
        [](const std::uint8_t* words, SensorRecord& record) { Processing::QN::DecodeDKv7QCT(words, record); },
        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14},

@@ -1,3 +1,4 @@
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,8 +12,10 @@
 #include "TestFrames.h"
 #include "TestHub.h"
 #include "communication/qn/Hub.h"
+#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
+#include "processing/filters/PICorrection.h"
 #include "processing/manager/QnManager.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
@@ -265,6 +268,30 @@ TEST(HubManager, RunsEachRawSensorsModelIntoItsBlock) {
     EXPECT_EQ(DoubleAt(uncalibrated.get(), Record(7) + at), 0.0) << "calibration still on: record byte " << at;
 }
 
+// "get" reaches the attitude correction behind each raw sensor's model and
+// fills the sensor's own element; "set" stops at the model.
+TEST(HubManager, ReachesThePICorrectionBehindEachModelWithGetOnly) {
+  auto hub = std::make_shared<TestHub>();
+  for (const int p : {3, 7})
+    hub->Add("QN DKv6 Mar 12 2019", 0, 14 + 20 * p, 20, p, ModelImages::Image(ModelImages::Worked()));
+  const auto manager = ConfiguredManager(hub);
+  const auto get = [&](const char* command) {
+    std::array<double, 32> output;
+    output.fill(-1);
+    EXPECT_TRUE(manager->ExecuteCommand(command, nullptr, output.data()));
+    return output;
+  };
+  std::array<double, 32> expected;
+  expected.fill(-1);
+  expected[3] = expected[7] = 0.1;
+  EXPECT_EQ(get("GET  KpIni"), expected);
+
+  std::array<double, 32> values;
+  values.fill(0.5);
+  EXPECT_TRUE(manager->ExecuteCommand("set kpini", values.data(), nullptr));
+  EXPECT_EQ(get("get kpini"), expected) << "a \"set\" went past the model";
+}
+
 TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
   using namespace Processing::QN;
   const struct {
@@ -289,7 +316,7 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"DKv3", 0, std::nullopt, "CDKv3"},
       {"DKv4", 0, std::nullopt, "CDKv4"},
       {"DKv5", 0, typeid(CDKv5), ""},
-      {"DKv5", 3, std::nullopt, "CDKv5QCT"},
+      {"DKv5", 3, typeid(CDKv5QCT), ""},
       {"DKv6 Mar 12 2019", 0, typeid(CDKv6), ""},
       {"DKv6", 3, typeid(CDKv7QCT), ""},
       {"DKv7", 0, typeid(CDKv7), ""},
@@ -312,26 +339,26 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 
 namespace {
 
-// Both attitude corrections come later; which one a sensor would get shows in
-// the hole that is logged.
+// The Kalman filter comes later; that a sensor would get it shows in the hole
+// that is logged.
 TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const struct {
     const char* processing;
-    const char* chosen;
+    bool kalman;
   } cases[] = {
-      {"", "CPICorrection"},
-      {"kalman", "CMEKFCorrectionWrapper"},
-      {"extendedkalmanfilter", "CMEKFCorrectionWrapper"},
-      {"Kalman", "CPICorrection"},
-      {"pi", "CPICorrection"},
+      {"", false}, {"kalman", true}, {"extendedkalmanfilter", true}, {"Kalman", false}, {"pi", false},
   };
   const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
       "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
   for (const auto& c : cases) {
     LogCapture log;
-    EXPECT_EQ(Processing::Manager::QN::CreateCorrection(c.processing, sensor), nullptr);
-    EXPECT_TRUE(log.Contains(std::string("<debug> no ") + c.chosen + " stage in this build")) << c.processing;
-    EXPECT_EQ(log.Count("stage in this build"), 1u) << c.processing;
+    const auto correction = Processing::Manager::QN::CreateCorrection(c.processing, sensor);
+    if (c.kalman) {
+      EXPECT_EQ(correction, nullptr) << c.processing;
+      EXPECT_TRUE(log.Contains("<debug> no CMEKFCorrectionWrapper stage in this build")) << c.processing;
+    } else {
+      EXPECT_NE(dynamic_cast<Processing::QN::CPICorrection*>(correction.get()), nullptr) << c.processing;
+    }
   }
 }
 

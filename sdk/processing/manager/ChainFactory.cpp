@@ -3,7 +3,9 @@
 #include <array>
 
 #include "api/Log.h"
+#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
+#include "processing/filters/PICorrection.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
 
@@ -38,8 +40,8 @@ struct StageRow {
   ChainElement (*make)(const SensorPtr& sensor, const StagePtr& next);
 };
 
-// The DKv3 and DKv4 models and the head-tracking stage come with their own
-// work: their rows stay null until then.
+// The DKv3 and DKv4 models come with their own work: their rows stay null
+// until then.
 constexpr std::array<StageRow, 12> kStages{{
     {Stage::Quat, "CQuat", &MakeEndPoint<CQuat>},
     {Stage::CalibratedT, "CCalibratedT", &MakeEndPoint<CCalibratedT>},
@@ -52,7 +54,7 @@ constexpr std::array<StageRow, 12> kStages{{
     {Stage::DKv5, "CDKv5", &MakeModel<CDKv5>},
     {Stage::DKv6, "CDKv6", &MakeModel<CDKv6>},
     {Stage::DKv7, "CDKv7", &MakeModel<CDKv7>},
-    {Stage::DKv5QCT, "CDKv5QCT", nullptr},
+    {Stage::DKv5QCT, "CDKv5QCT", &MakeEndPoint<CDKv5QCT>},
 }};
 
 constexpr std::size_t kDataTypes = 5;  // 0 raw, 1 quat, 2 calibrated, 3 quat and calibrated, 4 Tindra
@@ -80,10 +82,15 @@ struct CorrectionRow {
   StagePtr (*make)(const SensorPtr& sensor);
 };
 
-// The attitude filters come with their own work.
+template <class Correction>
+StagePtr MakeCorrection(const SensorPtr& sensor) {
+  return std::make_shared<Correction>(sensor);
+}
+
+// The Kalman filter comes with its own work.
 constexpr std::array<CorrectionRow, 2> kCorrections{{
     {"kalman", "CMEKFCorrectionWrapper", nullptr},
-    {"", "CPICorrection", nullptr},
+    {"", "CPICorrection", &MakeCorrection<CPICorrection>},
 }};
 
 // Comes with the deviation-compensation work.
