@@ -5,6 +5,7 @@
 
 #include "api/QuenlithSdkLite.h"
 #include "communication/Serial.h"
+#include "communication/memsense/Memsens.h"
 #include "communication/network/Tcp.h"
 #include "communication/network/Udp.h"
 #include "communication/qn/BsMain.h"
@@ -15,9 +16,11 @@
 #include "communication/qn/Identifier.h"
 #include "communication/qn/QnSdk.h"
 #include "communication/qn/Stream.h"
+#include "communication/vectornav/Vn.h"
 #include "processing/manager/MemsenseManager.h"
 #include "processing/manager/QnManager.h"
 #include "processing/manager/SdkManager.h"
+#include "processing/manager/VnManager.h"
 
 namespace {
 
@@ -45,6 +48,8 @@ constexpr std::array<TransportRow, 2> kTransports{{
 // Anything else talks over a serial port.
 constexpr Transport (*kDefaultTransport)() = &MakeTransport<Communication::DataInterface::CSerial>;
 
+Hub MakeVectorNav() { return std::make_shared<Communication::Device::CVn>("vn"); }
+Hub MakeMemsense() { return std::make_shared<Communication::Device::CMemsens>("memsense"); }
 Hub MakeBsMain() { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, "BSmain"); }
 Hub MakeBsMainById(const std::string& id) { return std::make_shared<Communication::Device::QN::CBsMain>(nullptr, id); }
 Hub MakeCu() { return std::make_shared<Communication::Device::QN::CCu>(nullptr, "USB_CU"); }
@@ -62,8 +67,8 @@ struct DeviceRow {
 };
 
 constexpr std::array<DeviceRow, 8> kDevicesByName{{
-    {"vectornav", nullptr},
-    {"memsense", nullptr},
+    {"vectornav", MakeVectorNav},
+    {"memsense", MakeMemsense},
     {"stream", MakeStream},
     {"usbcu", MakeCu},
     {"dongle", MakeDongle},
@@ -93,10 +98,8 @@ Manager MakeManager(const Hub& device) {
   return std::make_shared<ManagerClass>(device);
 }
 
-// The VectorNav manager publishes every record in the shared storage, which
-// this build lacks.
 constexpr std::array<ManagerRow, 3> kManagersByName{{
-    {"vectornav", nullptr},
+    {"vectornav", &MakeManager<Processing::Manager::CVnManager>},
     {"memsense", &MakeManager<Processing::Manager::CMemsenseManager>},
     {"sdk", &MakeManager<Processing::Manager::QN::CSdkManager>},
 }};

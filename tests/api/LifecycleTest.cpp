@@ -15,6 +15,7 @@
 
 #include "ScratchDirectory.h"
 #include "SdkLibrary.h"
+#include "SelfClosingCallback.h"
 #include "simhub/SimulatedHub.h"
 
 namespace {
@@ -112,28 +113,10 @@ TEST_F(Lifecycle, ACallbackMayCloseItsOwnSet) {
   const auto threads = Threads();
   const int handle = OpenStreaming(sdk, 5);
   ASSERT_EQ(handle, 0);
-  struct Closer {
-    SdkLibrary* sdk;
-    int handle;
-    std::atomic<int> calls{0};
-    std::atomic<bool> closed{false};
-  } closer{&sdk, handle};
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(
-      handle,
-      [](void*, void* user) {
-        auto& self = *static_cast<Closer*>(user);
-        ++self.calls;
-        if (!self.closed.exchange(true)) {
-          EXPECT_TRUE(self.sdk->CloseDevice(self.handle));
-        }
-      },
-      &closer));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (Threads() != threads && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(closer.closed);
-  EXPECT_EQ(Threads(), threads) << "the stream thread did not end after closing itself";
-  EXPECT_EQ(closer.calls, 1);
+  const auto closing = CloseFromOwnCallback(sdk, handle, threads);
+  EXPECT_TRUE(closing.closed);
+  EXPECT_EQ(closing.threads, threads) << "the stream thread did not end after closing itself";
+  EXPECT_EQ(closing.calls, 1);
   EXPECT_FALSE(sdk.CloseDevice(handle));
 }
 

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 #include "processing/SdkFrame.h"
 #include "processing/manager/MemsenseManager.h"
 #include "processing/manager/SdkManager.h"
+#include "processing/manager/VnManager.h"
+#include "processing/storage/DataStorage.h"
 
 namespace {
 
@@ -103,6 +106,51 @@ TEST(MemsenseManager, FillsTheFirstBlockOnceConfigured) {
     }
     EXPECT_TRUE(AllZero(frame.get(), Record(0) + 152, 304));
     EXPECT_TRUE(AllZero(frame.get(), Record(1), 31 * 512));
+  }
+}
+
+TEST(VectorNavManager, PublishesTheRecordAndFillsTheFirstBlockOnceConfigured) {
+  const auto device = std::make_shared<Communication::Device::CDevice>("vn", "unknown");
+  // A reader of the storage entry declared before the manager publishes.
+  SharedStorage::CReader published("vectorNavData", 1072);
+  Processing::Manager::CVnManager manager(device);
+
+  // Every double of the record distinct: 1000 + its byte offset.
+  Bytes record(1072, 0);
+  for (std::size_t at = 0; at + 8 <= record.size(); at += 8) {
+    const double value = 1000.0 + at;
+    std::memcpy(record.data() + at, &value, sizeof value);
+  }
+
+  auto frame = std::make_unique<SdkFrame>();
+  EXPECT_TRUE(manager.Process(record.data(), frame.get())) << "an unconfigured manager still hands frames on";
+  EXPECT_TRUE(AllZero(frame.get(), 0, sizeof(SdkFrame)));
+  Bytes seen(1072, 0);
+  EXPECT_FALSE(published.Get(seen.data(), seen.size())) << "published before configuration";
+  EXPECT_TRUE(manager.ExecuteCommand("anything", nullptr, nullptr));
+
+  ASSERT_TRUE(manager.Configure({}, nullptr));
+  for (std::uint16_t counter = 0; counter < 2; ++counter) {
+    frame = std::make_unique<SdkFrame>();
+    ASSERT_TRUE(manager.Process(record.data(), frame.get()));
+    EXPECT_EQ(U16At(frame.get(), 0), counter);
+    EXPECT_EQ(U32At(frame.get(), 4), 1u);
+    // Frame block 0 offset and the record offset it comes from.
+    const std::pair<std::size_t, std::size_t> copied[] = {
+        {80, 80},   {88, 88},   {96, 96},                // acceleration
+        {104, 104}, {112, 112}, {120, 120},              // angular rate
+        {128, 56},  {136, 64},  {144, 72},               // magnetic field
+        {160, 24},  {168, 32},  {176, 40},  {184, 48},   // quaternion x, y, z, w
+    };
+    for (const auto& [to, from] : copied) EXPECT_EQ(DoubleAt(frame.get(), Record(0) + to), 1000.0 + from) << "block byte " << to;
+    EXPECT_TRUE(AllZero(frame.get(), Record(0), 80));
+    EXPECT_TRUE(AllZero(frame.get(), Record(0) + 152, 8));
+    EXPECT_TRUE(AllZero(frame.get(), Record(0) + 192, 320));
+    EXPECT_TRUE(AllZero(frame.get(), Record(1), 31 * 512));
+
+    ASSERT_TRUE(published.Get(seen.data(), seen.size()));
+    EXPECT_EQ(seen, record);
+    EXPECT_FALSE(published.Get(seen.data(), seen.size())) << "a reader sees each record once";
   }
 }
 
