@@ -34,15 +34,15 @@ Result Guarded(const char* function, Result failure, Body&& body) noexcept {
   return failure;
 }
 
-// The main set of an open handle with the copy of its list that keeps it
-// alive; a set whose reset could not reopen it counts as not open.
+// The main set of an open handle, kept alive for the call; a set whose reset
+// could not reopen it counts as not open.
 struct OpenSet {
-  CLibraryContext::DeviceSets sets;
+  std::shared_ptr<CQuenlith_SDK_Lite> kept;
   CQuenlith_SDK_Lite* main = nullptr;
 
   explicit OpenSet(int handle) {
-    if (auto* context = LibraryContext::Get()) sets = context->Find(handle);
-    if (!sets.empty() && sets.front()->GetDevice() && sets.front()->GetProcessing()) main = sets.front().get();
+    if (auto* context = LibraryContext::Get()) kept = context->FindMain(handle);
+    if (kept && kept->GetDevice() && kept->GetProcessing()) main = kept.get();
   }
   explicit operator bool() const { return main != nullptr; }
 
@@ -92,10 +92,9 @@ bool iQuenlith_SDK_Lite_ProcessData(int handle, void* buffer) {
   return Guarded(__func__, false, [&] {
     const OpenSet set(handle);
     if (!set || !buffer || set.main->GetDevice()->GetId().find("Emulator") == std::string::npos) return false;
-    // Processing reads the raw frame while it writes the output frame over it.
-    std::vector<unsigned char> raw(sizeof(Processing::SdkFrame));
-    std::memcpy(raw.data(), buffer, raw.size());
-    return set.main->GetProcessing()->Process(raw.data(), buffer);
+    // The emulator's manager reads the raw frame before it writes the output
+    // frame over it, so the one buffer serves as both.
+    return set.main->GetProcessing()->Process(buffer, buffer);
   });
 }
 

@@ -166,6 +166,11 @@ CLibraryContext::DeviceSets CLibraryContext::Find(int handle) const {
   return entry == handles_.end() ? DeviceSets{} : entry->second;
 }
 
+std::shared_ptr<CQuenlith_SDK_Lite> CLibraryContext::FindMain(int handle) const {
+  const auto entry = handles_.find(handle);
+  return entry == handles_.end() || entry->second.empty() ? nullptr : entry->second.front();
+}
+
 namespace LibraryContext {
 
 void Attach() {

@@ -35,6 +35,9 @@ class CLibraryContext {
   // A copy of the handle's sets, which keeps them alive for the caller's call;
   // empty when the handle is not open.
   DeviceSets Find(int handle) const;
+  // The handle's main set alone, kept alive in the same way; null when the
+  // handle is not open. Copies no list, so a call per frame allocates nothing.
+  std::shared_ptr<CQuenlith_SDK_Lite> FindMain(int handle) const;
 
   void LoadIni(const char* iniFile);
 

@@ -1,9 +1,12 @@
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <Eigen/Geometry>
 #include <boost/property_tree/ptree.hpp>
@@ -132,6 +135,80 @@ TEST(ManagerThreads, AFrameOfTheDefaultChainSeesOneConfigurationAcrossItsSensors
         return false;
       });
   EXPECT_EQ(mixed, 0) << "of " << processed << " frames";
+}
+
+// A Configure resets the Kalman filter behind a model, which then aligns again
+// from its next frame. Run alone, the same frame over and over gives a fixed
+// sequence: 100 times (0, 0, 0, 1), then the estimates. With resets from the
+// host's thread, every frame handed on must continue that sequence or start it
+// again: a frame that met a reset half made would show something else.
+TEST(ManagerThreads, AKalmanFiltersFramesContinueItsSequenceOrStartItAgain) {
+  Logging::SetLevel(5);
+  boost::property_tree::ptree configuration;
+  configuration.put("processing", "kalman");
+  configuration.put("Frequency", "100");
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("QN DKv6 Mar 12 2019", 0, 14, 20, 0, ModelImages::Image(ModelImages::Worked()));
+  Processing::Manager::QN::CManager manager(hub, configuration);
+  auto raw = DataFrame(1, 0, 1, 20);
+  PutWords(raw, 14, ModelImages::WorkedWords());
+  Seal(raw);
+
+  using Quaternion = std::array<double, 4>;  // x, y, z, w
+  const auto quaternionOf = [](const Processing::SdkFrame& frame) {
+    Quaternion q;
+    std::memcpy(q.data(), frame.sensors[0].quaternion, sizeof q);
+    return q;
+  };
+  constexpr std::size_t kAligning = 100;
+  const Quaternion identity{0, 0, 0, 1};
+  std::vector<Quaternion> sequence;
+  ASSERT_TRUE(manager.Configure(configuration, nullptr));
+  auto alone = std::make_unique<Processing::SdkFrame>();
+  for (int n = 0; n < 1000; ++n) {
+    *alone = {};
+    ASSERT_TRUE(manager.Process(raw.data(), alone.get()));
+    sequence.push_back(quaternionOf(*alone));
+  }
+  ASSERT_EQ(sequence[kAligning - 1], identity);
+  ASSERT_NE(sequence[kAligning], identity) << "no estimate after the alignment";
+
+  ASSERT_TRUE(manager.Configure(configuration, nullptr));
+  std::atomic<long> processed{0};
+  long identities = 0;   // in a row
+  std::size_t next = 0;  // in the sequence, while tracking
+  long alignments = 0;
+  // Resets while aligning, right at its end and while tracking.
+  constexpr std::array<long, 6> kFramesBetween{1, 40, 99, 100, 101, 350};
+  const auto [wrong, frames] = Race(
+      manager, raw,
+      [&](int round) {
+        const long until = processed.load() + kFramesBetween[static_cast<std::size_t>(round) % kFramesBetween.size()];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (processed.load() < until && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        manager.Configure(configuration, nullptr);
+      },
+      [&](const Processing::SdkFrame& frame) {
+        ++processed;
+        const Quaternion q = quaternionOf(frame);
+        if (q == identity) {
+          ++identities;
+          next = 0;
+          return false;
+        }
+        if (next == 0) {  // the first estimate after an alignment
+          const bool whole = identities >= static_cast<long>(kAligning) && q == sequence[kAligning];
+          ++alignments;
+          identities = 0;
+          next = kAligning + 1;
+          return !whole;
+        }
+        if (next >= sequence.size()) return false;
+        return q != sequence[next++];
+      });
+  EXPECT_EQ(wrong, 0) << "of " << frames << " frames";
+  // At least the waits of 350 frames see an alignment complete.
+  EXPECT_GE(alignments, 2000 / static_cast<long>(kFramesBetween.size()));
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ModelImages.h"
+#include "ModelImages16.h"
 #include "TestFrames.h"
 #include "TestHub.h"
 #include "processing/SdkFrame.h"
@@ -22,26 +25,17 @@ using namespace std::chrono_literals;
 using Processing::SdkFrame;
 using Processing::SensorRecord;
 
-// Every frame the manager hands on was calibrated with one whole calibration,
-// the one before a reload or the one after it: never a mixture, never the
-// defaults a reload starts from.
-TEST(ModelConcurrency, EveryFrameSeesTheOldOrTheNewCalibration) {
-  using ModelImages::Image;
-  const auto oldImage = Image(ModelImages::Worked());
-  auto changed = ModelImages::Worked();
-  changed.factoryAccBiases = ModelImages::Words3{-1006632, 2013265, 671088};
-  changed.magOffsets = {-6710886, 4026532, 0};
-  changed.thermal[2].c0 = -671088;
-  const auto newImage = Image(changed);
-
-  const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
-      "QN DKv6", 0, 14, 20, 0, ModelImages::Bytes{}, oldImage);
+// Reloads the model of a sensor between its two images while frames stream.
+void ReloadWhileStreaming(const std::string& identity, const ModelImages::Bytes& oldImage,
+                          const ModelImages::Bytes& newImage, const std::vector<std::int16_t>& words) {
+  const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(identity, 0, 14, 20, 0,
+                                                                           ModelImages::Bytes{}, oldImage);
   const auto hub = std::make_shared<TestHub>();
   hub->Add(sensor);
   Processing::Manager::QN::CManager manager(hub, {});
 
   auto raw = TestFrames::DataFrame(1, 0, 1, 20);
-  TestFrames::PutWords(raw, 14, ModelImages::WorkedWords());
+  TestFrames::PutWords(raw, 14, words);
   TestFrames::Seal(raw);
   const auto resultOf = [&](const ModelImages::Bytes& image) {
     sensor->SetFlash(image);
@@ -94,6 +88,30 @@ TEST(ModelConcurrency, EveryFrameSeesTheOldOrTheNewCalibration) {
   EXPECT_GE(oldSeen + newSeen, kReloads);
   EXPECT_GT(oldSeen, 0);
   EXPECT_GT(newSeen, 0);
+}
+
+// Every frame the manager hands on was calibrated with one whole calibration,
+// the one before a reload or the one after it: never a mixture, never the
+// defaults a reload starts from.
+TEST(ModelConcurrency, EveryFrameSeesTheOldOrTheNewCalibration) {
+  auto changed = ModelImages::Worked();
+  changed.factoryAccBiases = ModelImages::Words3{-1006632, 2013265, 671088};
+  changed.magOffsets = {-6710886, 4026532, 0};
+  changed.thermal[2].c0 = -671088;
+  const struct {
+    const char* identity;
+    ModelImages::Bytes oldImage, newImage;
+    std::vector<std::int16_t> words;
+  } cases[] = {
+      {"QN DKv6", ModelImages::Image(ModelImages::Worked()), ModelImages::Image(changed), ModelImages::WorkedWords()},
+      // A DKv3 load also completes the sensor's image as it goes.
+      {"QN DKv3", ModelImages16::Image(ModelImages16::Worked()),
+       ModelImages16::Image(ModelImages16::WorkedWithBackups()), ModelImages16::WorkedWords()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.identity);
+    ReloadWhileStreaming(c.identity, c.oldImage, c.newImage, c.words);
+  }
 }
 
 }  // namespace

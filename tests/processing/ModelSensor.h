@@ -5,6 +5,7 @@
 
 #include "ModelImages.h"
 #include "communication/qn/Sensor.h"
+#include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
 
@@ -28,6 +29,8 @@ std::shared_ptr<Processing::QN::CDKv> MakeModel(const Processing::QN::CDKv::Sens
   return std::make_shared<Model>(sensor, next);
 }
 
+inline const Generation kDKv3{"DKv3", &MakeModel<Processing::QN::CDKv3>};
+inline const Generation kDKv4{"DKv4", &MakeModel<Processing::QN::CDKv4>};
 inline const Generation kDKv5{"DKv5", &MakeModel<Processing::QN::CDKv5>};
 inline const Generation kDKv6{"DKv6", &MakeModel<Processing::QN::CDKv6>};
 inline const Generation kDKv7{"DKv7", &MakeModel<Processing::QN::CDKv7>};

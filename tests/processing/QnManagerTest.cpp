@@ -15,8 +15,10 @@
 #include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
 #include "processing/manager/QnManager.h"
+#include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
 
@@ -111,7 +113,6 @@ TEST(HubManager, SkipsAndLogsOnceASensorItCannotServeAndFillsTheOthers) {
       {"unknown generation", "Tracker v2", 1, 24, 10, 5, "<error> Unknown configuration for \"Tracker v2\""},
       {"generation is case-sensitive", "dkv3", 1, 24, 10, 5, "<error> Unknown configuration for \"dkv3\""},
       {"unknown data type", "DKv3", 0x7FFFFFFF, 24, 10, 5, "<error> Unknown configuration for \"DKv3\""},
-      {"model this build lacks", "DKv3", 0, 24, 20, 5, "<error> no CDKv3 stage in this build for \"DKv3\""},
       {"position 32", "DKv3", 1, 24, 10, 32, "<error> sensor \"DKv3\" at position 32 is outside 0 to 31: skipped"},
       {"position -1", "DKv3", 1, 24, 10, -1, "<error> sensor \"DKv3\" at position -1 is outside 0 to 31: skipped"},
       {"block past the frame's end", "DKv3", 1, 30, 10, 5,
@@ -292,6 +293,30 @@ TEST(HubManager, ReachesThePICorrectionBehindEachModelWithGetOnly) {
   EXPECT_EQ(get("get kpini"), expected) << "a \"set\" went past the model";
 }
 
+// Each model leaves its generation's motion thresholds in the correction behind
+// it; a DKv4 model, built as a DKv3 one first, ends with the later pair.
+TEST(HubManager, EachModelsCorrectionKeepsItsGenerationsMotionThresholds) {
+  auto hub = std::make_shared<TestHub>();
+  hub->Add("QN DKv3 Sep 15 2016", 0, 14, 20, 2)
+      .Add("QN DKv4 Jan 10 2018", 0, 34, 20, 5)
+      .Add("QN DKv6 Mar 12 2019", 0, 54, 20, 9, ModelImages::Image(ModelImages::Worked()));
+  const auto manager = ConfiguredManager(hub);
+  const struct {
+    const char* command;
+    double dkv3, later;
+  } cases[] = {{"get magthreshformotiondetect", 0.002, 0.02}, {"get gyrthreshformotiondetect", 0.01, 0.05}};
+  for (const auto& c : cases) {
+    std::array<double, 32> output;
+    output.fill(-1);
+    EXPECT_TRUE(manager->ExecuteCommand(c.command, nullptr, output.data()));
+    std::array<double, 32> expected;
+    expected.fill(-1);
+    expected[2] = c.dkv3;
+    expected[5] = expected[9] = c.later;
+    EXPECT_EQ(output, expected) << c.command;
+  }
+}
+
 TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
   using namespace Processing::QN;
   const struct {
@@ -313,8 +338,8 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
       {"ExtV", -1, typeid(CExtender), ""},
       {"ExtV DKv7", 4, typeid(CDKv7Tindra), ""},  // generations are tried in order
       {"DKv7", 5, std::nullopt, ""},
-      {"DKv3", 0, std::nullopt, "CDKv3"},
-      {"DKv4", 0, std::nullopt, "CDKv4"},
+      {"DKv3", 0, typeid(CDKv3), ""},
+      {"DKv4 Jan 10 2018", 0, typeid(CDKv4), ""},
       {"DKv5", 0, typeid(CDKv5), ""},
       {"DKv5", 3, typeid(CDKv5QCT), ""},
       {"DKv6 Mar 12 2019", 0, typeid(CDKv6), ""},
@@ -339,8 +364,6 @@ TEST(ChainFactory, ChoosesTheStageByGenerationAndDataType) {
 
 namespace {
 
-// The Kalman filter comes later; that a sensor would get it shows in the hole
-// that is logged.
 TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const struct {
     const char* processing;
@@ -351,14 +374,13 @@ TEST(ChainFactory, ChoosesTheKalmanCorrectionOnlyForTheLowerCaseWord) {
   const auto sensor = std::make_shared<Communication::Device::QN::CSensor>(
       "DKv5", 0, 14, 20, 0, Communication::Device::QN::Bytes{}, Communication::Device::QN::Bytes{});
   for (const auto& c : cases) {
-    LogCapture log;
     const auto correction = Processing::Manager::QN::CreateCorrection(c.processing, sensor);
-    if (c.kalman) {
-      EXPECT_EQ(correction, nullptr) << c.processing;
-      EXPECT_TRUE(log.Contains("<debug> no CMEKFCorrectionWrapper stage in this build")) << c.processing;
-    } else {
+    ASSERT_NE(correction, nullptr) << c.processing;
+    if (c.kalman)
+      EXPECT_NE(dynamic_cast<Processing::QN::CMEKFCorrectionWrapper*>(correction.get()), nullptr) << c.processing;
+    else
       EXPECT_NE(dynamic_cast<Processing::QN::CPICorrection*>(correction.get()), nullptr) << c.processing;
-    }
+    EXPECT_EQ(correction->GetDevice(), sensor) << c.processing;
   }
 }
 

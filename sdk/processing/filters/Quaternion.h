@@ -31,11 +31,12 @@ inline Eigen::Vector3d RecordVector(const double (&values)[3]) { return {values[
 inline bool AllFinite(const Eigen::Quaterniond& q) { return q.coeffs().allFinite(); }
 
 // The rotation quaternion of a small rotation vector v (half-angles):
-// (v, sqrt(1 - |v|^2)) while that is defined, else (v, 1) normalised.
+// (v, sqrt(1 - |v|^2)) while that is defined, else (v, 1) normalised, without
+// overflow however long v is.
 inline Eigen::Quaterniond SmallRotation(const Eigen::Vector3d& v) {
   const double squared = v.squaredNorm();
   if (squared < 0.99999) return Quat(v.x(), v.y(), v.z(), std::sqrt(1 - squared));
-  return Quat(v.x(), v.y(), v.z(), 1).normalized();
+  return Eigen::Quaterniond(Eigen::Vector4d(v.x(), v.y(), v.z(), 1).stableNormalized());  // x, y, z, w
 }
 
 }  // namespace Processing::QN

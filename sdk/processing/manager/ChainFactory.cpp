@@ -5,7 +5,9 @@
 #include "api/Log.h"
 #include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
+#include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
+#include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
 
@@ -40,8 +42,6 @@ struct StageRow {
   ChainElement (*make)(const SensorPtr& sensor, const StagePtr& next);
 };
 
-// The DKv3 and DKv4 models come with their own work: their rows stay null
-// until then.
 constexpr std::array<StageRow, 12> kStages{{
     {Stage::Quat, "CQuat", &MakeEndPoint<CQuat>},
     {Stage::CalibratedT, "CCalibratedT", &MakeEndPoint<CCalibratedT>},
@@ -49,8 +49,8 @@ constexpr std::array<StageRow, 12> kStages{{
     {Stage::DKv7Tindra, "CDKv7Tindra", &MakeEndPoint<CDKv7Tindra>},
     {Stage::Extender, "CExtender", &MakeExtender},
     {Stage::DKv7QCT, "CDKv7QCT", &MakeModel<CDKv7QCT>},
-    {Stage::DKv3, "CDKv3", nullptr},
-    {Stage::DKv4, "CDKv4", nullptr},
+    {Stage::DKv3, "CDKv3", &MakeModel<CDKv3>},
+    {Stage::DKv4, "CDKv4", &MakeModel<CDKv4>},
     {Stage::DKv5, "CDKv5", &MakeModel<CDKv5>},
     {Stage::DKv6, "CDKv6", &MakeModel<CDKv6>},
     {Stage::DKv7, "CDKv7", &MakeModel<CDKv7>},
@@ -87,9 +87,8 @@ StagePtr MakeCorrection(const SensorPtr& sensor) {
   return std::make_shared<Correction>(sensor);
 }
 
-// The Kalman filter comes with its own work.
 constexpr std::array<CorrectionRow, 2> kCorrections{{
-    {"kalman", "CMEKFCorrectionWrapper", nullptr},
+    {"kalman", "CMEKFCorrectionWrapper", &MakeCorrection<CMEKFCorrectionWrapper>},
     {"", "CPICorrection", &MakeCorrection<CPICorrection>},
 }};
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
-#include <string>
 
 #include "communication/qn/Frame.h"
 
@@ -20,11 +19,7 @@ void PutValue(FlashImage& image, std::size_t offset, double value) {
 
 }  // namespace
 
-void RequireWhole(const FlashImage& image) {
-  if (image.size() < kImageBytes)
-    throw std::logic_error("flash image of " + std::to_string(image.size()) + " bytes is too short for the " +
-                           std::to_string(kImageBytes) + " bytes of the calibration");
-}
+void RequireWhole(const FlashImage& image) { RequireImageBytes(image, kImageBytes); }
 
 std::uint32_t Marker(const FlashImage& image, const Block& block) { return Frame::Long(image.data() + block.offset); }
 

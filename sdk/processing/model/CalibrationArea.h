@@ -86,8 +86,4 @@ void StoreMagOnly(FlashImage& image, std::uint32_t flags, const Vector9d& offset
                   const Eigen::Matrix3d& matrix);
 void RestoreMagOnly(FlashImage& image, std::uint32_t flags, std::uint32_t method);
 
-constexpr std::uint32_t kAccFlag = 1u << 0;
-constexpr std::uint32_t kGyrFlag = 1u << 1;
-constexpr std::uint32_t kMagFlag = 1u << 2;
-
 }  // namespace Processing::QN::CalibrationArea

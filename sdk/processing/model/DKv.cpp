@@ -1,7 +1,11 @@
 #include "processing/model/DKv.h"
 
 #include <cctype>
+#include <stdexcept>
 #include <string_view>
+
+#include "api/Log.h"
+#include "processing/LittleEndian.h"
 
 namespace Processing::QN {
 
@@ -30,6 +34,30 @@ void Disable(CDKv::Switches& switches, const SwitchRow& row, bool disable) {
 constexpr std::string_view kSetPrefix = "set ";
 
 }  // namespace
+
+Eigen::Vector3d RawTriple(const std::uint8_t* words, std::size_t triple, double rawScale, SensorRecord& record) {
+  const Eigen::Vector3d raw(LittleEndian::Word(words, 3 * triple) * rawScale,
+                            LittleEndian::Word(words, 3 * triple + 1) * rawScale,
+                            LittleEndian::Word(words, 3 * triple + 2) * rawScale);
+  Eigen::Map<Eigen::Vector3d>(record.uncalibrated + 3 * triple) = raw;
+  return raw;
+}
+
+void ScaleTriples(SensorRecord& values, const std::array<double, 3>& unitFactors) {
+  for (std::size_t t = 0; t < kTriples.size(); ++t) TripleOf(values, t) *= unitFactors[t];
+}
+
+void RequireImageBytes(const FlashImage& image, std::size_t bytes) {
+  if (image.size() < bytes)
+    throw std::logic_error("flash image of " + std::to_string(image.size()) + " bytes is too short for the " +
+                           std::to_string(bytes) + " bytes of the calibration");
+}
+
+bool LoadableImage(const FlashImage& image, std::size_t bytes) {
+  if (image.size() >= bytes) return true;
+  QLOG(error) << "calibration not loaded: the flash image holds " << image.size() << " bytes, it needs " << bytes;
+  return false;
+}
 
 CDKv::CDKv(const SensorPtr& sensor, StagePtr next)
     : CEndPoint(sensor), position_(sensor ? sensor->GetIndex() : -1), next_(std::move(next)) {
@@ -93,8 +121,8 @@ bool CDKv::ApplyCalibration(const std::uint8_t*, SensorRecord&) { return false; 
 
 bool CDKv::ApplyDeviationCompensation(const std::uint8_t*, SensorRecord& record) {
   for (std::size_t t = 0; t < kTriples.size(); ++t) {
-    Eigen::Map<Eigen::Vector3d> value(record.*kTriples[t]);
-    value = matrices_[t] * (value - offsets_.segment<3>(3 * t));
+    auto value = TripleOf(record, t);
+    value = matrices_[t] * (value - offsets_.segment<3>(static_cast<Eigen::Index>(3 * t)));
   }
   return true;
 }

@@ -40,9 +40,30 @@ namespace Processing::QN {
 using FlashImage = Communication::Device::QN::Bytes;
 using Vector9d = Eigen::Matrix<double, 9, 1>;
 
+// Parts of the calibration that storing and restoring take, as bits of their flags.
+constexpr std::uint32_t kAccFlag = 1u << 0;
+constexpr std::uint32_t kGyrFlag = 1u << 1;
+constexpr std::uint32_t kMagFlag = 1u << 2;
+
+// Throws std::logic_error when the image is shorter than the calibration
+// area's bytes, before anything is read or written.
+void RequireImageBytes(const FlashImage& image, std::size_t bytes);
+// Whether a load can read the image's calibration area; logs an error if not.
+bool LoadableImage(const FlashImage& image, std::size_t bytes);
+
 // The record's triples in block order.
 constexpr std::array<double (SensorRecord::*)[3], 3> kTriples{
     &SensorRecord::acceleration, &SensorRecord::angularRate, &SensorRecord::magneticField};
+
+inline Eigen::Map<Eigen::Vector3d> TripleOf(SensorRecord& record, std::size_t triple) {
+  return Eigen::Map<Eigen::Vector3d>(record.*kTriples[triple]);
+}
+
+// A triple's three data words (signed 16-bit, from word 3 x triple) times the
+// generation's raw scale; they are also the record's uncalibrated readings.
+Eigen::Vector3d RawTriple(const std::uint8_t* words, std::size_t triple, double rawScale, SensorRecord& record);
+// Each triple of the record times its unit factor.
+void ScaleTriples(SensorRecord& values, const std::array<double, 3>& unitFactors);
 
 class CDKv : public CEndPoint {
  public:

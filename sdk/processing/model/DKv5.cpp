@@ -21,10 +21,6 @@ constexpr std::size_t kTemperatureWord = 9;
 constexpr std::size_t kSlots = CDKv5::ThermalTable::kSlots;
 static_assert(kSlots == kThermalSlots);
 
-Eigen::Map<Eigen::Vector3d> TripleOf(SensorRecord& record, std::size_t triple) {
-  return Eigen::Map<Eigen::Vector3d>(record.*kTriples[triple]);
-}
-
 }  // namespace
 
 CDKv5::CDKv5(const SensorPtr& sensor, StagePtr next) : CDKv(sensor, std::move(next)) {
@@ -51,9 +47,7 @@ bool CDKv5::CompensateTemperature(const std::uint8_t* words, SensorRecord&) {
 
 bool CDKv5::ApplyCalibration(const std::uint8_t* words, SensorRecord& record) {
   for (std::size_t t = 0; t < kTriples.size(); ++t) {
-    const Eigen::Vector3d raw(Word(words, 3 * t) * kRawScale, Word(words, 3 * t + 1) * kRawScale,
-                              Word(words, 3 * t + 2) * kRawScale);
-    Eigen::Map<Eigen::Vector3d>(record.uncalibrated + 3 * t) = raw;
+    const Eigen::Vector3d raw = RawTriple(words, t, kRawScale, record);
     const auto at = static_cast<Eigen::Index>(3 * t);
     TripleOf(record, t) = working_.matrices[t] * working_.scaleFactors.segment<3>(at).cwiseProduct(
                                                       raw - working_.biases.segment<3>(at));
@@ -62,9 +56,7 @@ bool CDKv5::ApplyCalibration(const std::uint8_t* words, SensorRecord& record) {
   return true;
 }
 
-void CDKv5::ConvertUnits(SensorRecord& values) {
-  for (std::size_t t = 0; t < kTriples.size(); ++t) TripleOf(values, t) *= kUnitFactors[t];
-}
+void CDKv5::ConvertUnits(SensorRecord& values) { ScaleTriples(values, kUnitFactors); }
 
 bool CDKv5::LoadCalibration(FlashImage& image) {
   // Host thread, frames held off by the manager's gate.
@@ -73,11 +65,7 @@ bool CDKv5::LoadCalibration(FlashImage& image) {
   currentBiases_.setZero();
   thermal_ = {};
   ResetParameterBlocks();
-  if (image.size() < kImageBytes) {
-    QLOG(error) << "calibration not loaded: the flash image holds " << image.size() << " bytes, it needs "
-                << kImageBytes;
-    return false;
-  }
+  if (!LoadableImage(image, kImageBytes)) return false;
 
   for (Eigen::Index n = 0; n < 9; ++n) {
     currentBiases_[n] = Value(image, kBiases, static_cast<std::size_t>(n));

@@ -47,7 +47,9 @@ TEST(DorvekFlasherOnASensor, ReadsOnlyWhatFitsItsBuffer) {
 
 TEST(DorvekFlasherOnASensor, WritesAChangedBlockBack) {
   SensorHarness harness;
-  const std::string image = PatternImage(512);
+  // The factory field backup in place, so that the SDK's calibration load
+  // leaves the image as it is.
+  const std::string image = Patched(PatternImage(512), {{356, 0x6969, 2}});
   harness.Start({"dongle", "QN DKv4 IMU Jan 10 2018", image});
   const int handle = iQuenlith_SDK_Lite_CreateDevice(1, "Quenlith_SDK_Lite.ini", ("com=" + std::to_string(kSensorCom)).c_str());
   ASSERT_GE(handle, 0);

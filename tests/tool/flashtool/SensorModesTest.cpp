@@ -57,8 +57,11 @@ std::string Dkv5Image() {
   return Patched(PatternImage(2048), {{6, 7, 2}, {8, 55}, {48, 1}, {52, 2}, {56, 3}, {1168, 0x08000000}});
 }
 
+// With its factory field backup in place (marker at 356), as a calibrated
+// sensor's image is, so that the SDK's calibration load leaves it as it is.
 std::string Dkv4Image() {
-  return Patched(PatternImage(512), {{6, 7, 2}, {8, 4}, {26, 0xC000, 2}, {28, 16, 2}, {30, 0xFFFF, 2}});
+  return Patched(PatternImage(512),
+                 {{6, 7, 2}, {8, 4}, {26, 0xC000, 2}, {28, 16, 2}, {30, 0xFFFF, 2}, {356, 0x6969, 2}});
 }
 
 constexpr std::uint16_t kFlashWrite = 0x0600;  // the hub protocol's flash write request
