@@ -1,4 +1,5 @@
 #include <array>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -219,18 +220,31 @@ TEST(HubManager, GivesTheSameValuesWhenInputAndOutputShareABuffer) {
 
 TEST(HubManager, RoutesDcCommandsToTheCollectorAndBroadcastsTheRest) {
   auto hub = std::make_shared<TestHub>();
-  hub->Add("DKv3", 1, 14, 10, 0);
+  hub->Add("QN DKv5", 0, 14, 20, 0);
   const auto manager = ConfiguredManager(hub);
   LogCapture log;
-  // No collector in this build: the routed command is refused, after its
-  // white space and case were normalised.
-  EXPECT_FALSE(manager->ExecuteCommand("DC\tClear", nullptr, nullptr));
-  EXPECT_TRUE(log.Contains("<error> no deviation compensation in this build: \"dc clear\" refused"));
+  // The collector gets the normalised text after "dc ": it records a batch,
+  // clears it, and reads the compensation's name after "calculate ".
+  const std::vector<Processing::SdkFrame> frames(3);
+  std::uint8_t add[12];
+  const std::uint32_t count = 3;
+  const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(frames.data()));
+  std::memcpy(add, &count, 4);
+  std::memcpy(add + 4, &address, 8);
+  std::uint32_t mask = 1, output = 0xA5A5A5A5;
+  EXPECT_TRUE(manager->ExecuteCommand("Dc\nADD", add, nullptr));
+  EXPECT_TRUE(manager->ExecuteCommand("DC\tClear", nullptr, nullptr));
+  EXPECT_TRUE(manager->ExecuteCommand("DC\tCalculate\tGYR", &mask, &output));
+  EXPECT_EQ(output, 0u);
+  EXPECT_EQ(log.Count("<dc> sensor 0: too little data collected"), 1u);
+  EXPECT_FALSE(manager->ExecuteCommand("dc calculate xyz", &mask, &output));
+
+  // Without the blank they are no "dc " commands.
   EXPECT_TRUE(manager->ExecuteCommand("DCclear", nullptr, nullptr));
   EXPECT_TRUE(manager->ExecuteCommand("dc", nullptr, nullptr));
   double values[32] = {};
   EXPECT_TRUE(manager->ExecuteCommand("set gyrthreshformotiondetect", values, nullptr));
-  EXPECT_EQ(log.Count("deviation compensation"), 1u);
+  EXPECT_EQ(log.Count("<dc>"), 2u);
 }
 
 // A raw-data sensor's model fills the block of its position, and "set "

@@ -7,6 +7,7 @@
 #include "processing/EndPoints.h"
 #include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
+#include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
 #include "processing/model/DKv7QCT.h"
@@ -92,9 +93,6 @@ constexpr std::array<CorrectionRow, 2> kCorrections{{
     {"", "CPICorrection", &MakeCorrection<CPICorrection>},
 }};
 
-// Comes with the deviation-compensation work.
-constexpr StagePtr (*kCollector)(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain) = nullptr;
-
 Stage StageFor(const std::string& identity, int dataType) {
   for (const auto& row : kGenerations) {
     if (identity.find(row.generation) == std::string::npos) continue;
@@ -129,7 +127,7 @@ StagePtr CreateCorrection(const std::string& processing, const SensorPtr& sensor
 }
 
 StagePtr CreateCollector(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain) {
-  return kCollector ? kCollector(hub, chain) : nullptr;
+  return std::make_shared<Dc::CDc>(hub, chain);
 }
 
 }  // namespace Processing::Manager::QN

@@ -36,7 +36,7 @@ ChainElement CreateChainElement(const std::string& identity, const SensorPtr& se
 StagePtr CreateCorrection(const std::string& processing, const SensorPtr& sensor);
 
 // The deviation-compensation collector that answers "dc " commands over the
-// manager's chain; null while this build lacks it.
+// manager's chain.
 StagePtr CreateCollector(const std::shared_ptr<Communication::Device::CHub>& hub, const Chain* chain);
 
 }  // namespace Processing::Manager::QN
