@@ -19,9 +19,14 @@ SensorHarness::~SensorHarness() { Stop(); }
 void SensorHarness::Start(const SensorSetup& setup) {
   MakeFakeSysfs(scratch.Path() / "sys",
                 {{"ttyUSB" + std::to_string(kSensorCom), kFtdiVendor, kQuenlithProduct, "FT232R USB UART"}});
-  scratch.Write("Quenlith_SDK_Lite.ini", "[worksetnode_1]\ndevice=" + setup.hubKind + "\n");
+  scratch.Write("Quenlith_SDK_Lite.ini",
+                "[worksetnode_1]\ndevice=" + (setup.sdkDevice.empty() ? setup.hubKind : setup.sdkDevice) + "\n");
   SimHub::HubOptions options;
   options.kind = SimHub::KindByName(setup.hubKind);
+  // A sensor without a hub answers with its own identity.
+  if (options.kind == SimHub::HubKind::StreamSensor) options.identity = setup.identity;
+  options.formatCode = setup.formatCode;
+  options.dataFrameHook = setup.dataFrameHook;
   options.sensors.push_back(SimHub::SimSensor{setup.identity, SimHub::Bytes(setup.image.begin(), setup.image.end()), {}});
   hub = std::make_unique<SimHub::SimulatedHub>(std::move(options));
   hub->AttachPty(scratch.Path() / "dev", kSensorCom);

@@ -18,9 +18,14 @@
 constexpr int kSensorCom = 5;
 
 struct SensorSetup {
-  std::string hubKind;  // "dongle" or "usbcu", as the simulator and the SDK name it
+  std::string hubKind;  // as the simulator names it: "dongle", "usbcu" or "stream-sensor"
   std::string identity;
   std::string image;
+  // The SDK's "device" word; empty: the hub kind. A sensor straight on its
+  // adapter ("stream-sensor") answers the SDK as a "dongle".
+  std::string sdkDevice{};
+  std::uint16_t formatCode = 1000;  // the data format the sensor reports
+  SimHub::DataFrameHook dataFrameHook{};
 };
 
 class SensorHarness {

@@ -105,6 +105,10 @@ void setGyroCorrection(double x, double y, double z, const std::string& key, std
   });
 }
 
+void requireGyroCorrectionField(const std::string& key) {
+  if (key != "DKv6") throw std::runtime_error("can only update the gyro correction of DKv6 sensors");
+}
+
 void setMagnetometerGain(double gain, const std::string& key, std::string& image) {
   changeFields(key, image, [&](FlashChangeRequest& request) { request.magnetometerGain = gain; });
 }

@@ -24,6 +24,10 @@ void setMagnetometerChannel(std::uint32_t channel, const std::string& key, std::
 void setHardwareGyroCalibrationDisable(std::uint32_t disable, const std::string& key, std::string& image);
 void setHardwareGyroCalibrationDuration(std::uint16_t samples, const std::string& key, std::string& image);
 
+// Only DKv6 images have a gyro correction that the tool changes; any other
+// generation is refused before anything is written.
+void requireGyroCorrectionField(const std::string& key);
+
 // The build date at the end of an identity string ("... Sep 15 2017").
 boost::gregorian::date parseFirmwareDate(const std::string& identity);
 // Refuses firmware built before the cut-off with failurePrefix followed by

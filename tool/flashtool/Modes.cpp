@@ -10,6 +10,7 @@
 #include <boost/make_shared.hpp>
 
 #include "FlashOperations.h"
+#include "GyroCalibration.h"
 #include "Parameters.h"
 #include "SensorAccess.h"
 
@@ -24,10 +25,19 @@ constexpr double kGyroCorrectionWordScale = 1.0 / 67108864.0;  // 2^-26
 // The hardware gyro calibration counts samples at this rate (samples per second).
 constexpr int kTaringSamplesPerSecond = 500;
 
-// A mode that is not built yet must fail loudly rather than end as if it had
-// done its work.
-[[noreturn]] void refuseUnavailable(const ModeBase& mode) {
-  throw std::runtime_error("the mode " + mode.getOptionName() + " is not available in this build");
+enum class GyroSource { Raw, Calibrated };
+
+struct GyroSourceName {
+  const char* name;
+  GyroSource source;
+};
+constexpr GyroSourceName kGyroSources[] = {{"raw", GyroSource::Raw}, {"calibrated", GyroSource::Calibrated}};
+
+// The parameter's own check admits no other name.
+GyroSource gyroSourceByName(const std::string& name) {
+  for (const auto& row : kGyroSources)
+    if (name == row.name) return row.source;
+  throw std::out_of_range("invalid map<K, T> key");
 }
 
 // Seconds, taken as a signed 16-bit value, as a whole number of samples.
@@ -219,15 +229,32 @@ void ModeRestore::execute() {
   writeFlashImage(handle, image);
 }
 
-ModeCalibrateGyros::ModeCalibrateGyros()
+ModeCalibrateGyros::ModeCalibrateGyros(std::int32_t measuringSeconds)
     : ModeBase("calibrate-gyros", "calibrate-gyros",
-               "calibrate the gyros of the connected device and update the values in the flash", "g") {
+               "calibrate the gyros of the connected device and update the values in the flash", "g"),
+      measuringSeconds(measuringSeconds) {
   declareParameter(ParameterNames::GyroSource, Optional);
   declareParameter(ParameterNames::DryRun, Optional);
   declareParameter(ParameterNames::Verbose, Optional);
 }
 
-void ModeCalibrateGyros::execute() { refuseUnavailable(*this); }
+void ModeCalibrateGyros::execute() {
+  const GyroSource source = hasParameter(ParameterNames::GyroSource)
+                                ? gyroSourceByName(getParameter<std::string>(ParameterNames::GyroSource))
+                                : GyroSource::Raw;
+  const bool dryRun = hasParameter(ParameterNames::DryRun);
+  const bool verbose = hasParameter(ParameterNames::Verbose);
+  if (!dryRun) backupFlash();
+  if (source == GyroSource::Raw) {
+    CalibrationContext context;
+    context.seconds = measuringSeconds;
+    context.dryRun = dryRun;
+    context.verbose = verbose;
+    calibrateGyrosFromRawSamples(context);
+  } else {
+    calibrateGyrosFromCalibratedSamples(dryRun, verbose, measuringSeconds);
+  }
+}
 
 ModeConfigureForHardwareGyroCalibration::ModeConfigureForHardwareGyroCalibration()
     : ModeBase("configure-for-hardware-gyro-calibration", "configure-for-hardware-gyro-calibration",
@@ -394,7 +421,7 @@ ModeUpdateGyroCorrection::ModeUpdateGyroCorrection()
 void ModeUpdateGyroCorrection::execute() {
   const std::vector<int> words = getParameter<std::vector<int>>(ParameterNames::GyroVector);
   changeFlash(*this, "can't update the gyro correction", [&words](const std::string& key, std::string& image) {
-    if (key != "DKv6") throw std::runtime_error("can only update the gyro correction of DKv6 sensors");
+    requireGyroCorrectionField(key);
     setGyroCorrection(words.at(0) * kGyroCorrectionWordScale, words.at(1) * kGyroCorrectionWordScale,
                       words.at(2) * kGyroCorrectionWordScale, key, image);
   });

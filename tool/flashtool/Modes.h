@@ -5,6 +5,7 @@
 #include <boost/program_options/options_description.hpp>
 
 #include "FlashLayout.h"
+#include "GyroCalibration.h"
 #include "ModeBase.h"
 
 // Writes the field lines of `fields` to standard output, each after `prefix`,
@@ -67,8 +68,13 @@ class ModeRestore : public ModeBase {
 
 class ModeCalibrateGyros : public ModeBase {
  public:
-  ModeCalibrateGyros();
+  // The command line registers the mode with the full measuring time; only
+  // code that builds the mode itself can choose another.
+  explicit ModeCalibrateGyros(std::int32_t measuringSeconds = kGyroCalibrationSeconds);
   void execute() override;
+
+ private:
+  std::int32_t measuringSeconds;  // (s)
 };
 
 class ModeConfigureForHardwareGyroCalibration : public ModeBase {

@@ -21,7 +21,7 @@ struct KnownAdapter {
 };
 
 constexpr KnownAdapter kKnownAdapters[] = {
-    {"Quenlith", 0x0403, 0x6001},
+    {kMakerAdapterName, 0x0403, 0x6001},
     {"Torvel Unified", 0x0403, 0x7B6A},
     {"Marvessa", 0x0403, 0x7B6B},
 };

@@ -14,6 +14,8 @@ inline constexpr const char* kSdkIniFile = "Quenlith_SDK_Lite.ini";
 // What a found port's name starts with; the COM number follows.
 inline constexpr const char* kDevicePathPrefix = "\\\\.\\COM";
 inline constexpr int kWorkset = 1;
+// The maker's own USB serial adapter; the others are OEM adapters.
+inline constexpr const char* kMakerAdapterName = "Quenlith";
 inline constexpr int kLastBusAddress = 254;
 inline constexpr int kNoBusAddress = 0x7FFFFFFF;
 inline constexpr int kSensorIdBytes = 128;

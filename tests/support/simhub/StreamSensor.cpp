@@ -60,7 +60,7 @@ const std::vector<CommandRow>& StreamSensor::Commands() const {
   static const std::vector<CommandRow> rows{
       {0x0100, Identify},         {0x0300, Status},           {0x0400, Handlers::AutoTransmit},
       {0x0401, DataMode},         {0x0402, Period},           {0x0404, OemConfiguration},
-      {0x0500, Handlers::ReadFlash}, {0x0800, Handlers::Ignore},
+      {0x0500, Handlers::ReadFlash}, {0x0600, Handlers::WriteFlash}, {0x0800, Handlers::Ignore},
   };
   return rows;
 }

@@ -16,7 +16,8 @@ namespace SimHub {
 //          data mode, 0, 0}.
 //   0x0400 stream on (0xFFFF) / off (0x0000); 0x0401 data mode (1000 to 1004);
 //   0x0402 period word; 0x0404 OEM configuration; 0x0500 read flash: 0x0510
-//          with sensor 0's image; 0x0800 ignored.
+//          with sensor 0's image; 0x0600 write flash: stored in sensor 0 as
+//          the dongle stores it (the same handler); 0x0800 ignored.
 // While streaming, at HubOptions::frameRateHz: 0x0213 measurement frames of 15
 // words, and after every tenth one a 0x0310 status frame. Measurement words:
 //   0 counter (+1 per frame, from 0)  1..4 quaternion w, x, y, z = 0x4000, 0, 0, 0
