@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "simhub/Codec.h"
+#include "simhub/LineMarker.h"
 #include "simhub/SimulatedHub.h"
 
 namespace SimHub {
@@ -300,8 +301,9 @@ TEST_F(SimHubLine, StreamsDataFramesOfTheReportedFormat) {
     }
     EXPECT_TRUE(hub_->Streaming());
     for (int i = 0; i < 5; ++i) client.Write(Frame(0x0400, Word(0)));
-    client.ReadBurst();  // what was under way
+    LineMarker(*hub_).Mark();  // the hub has handled the requests before it
     EXPECT_FALSE(hub_->Streaming());
+    client.ReadBurst();  // what was under way
     EXPECT_TRUE(client.ReadBurst().empty()) << "still streaming after auto-transmit off";
   }
   EXPECT_GE(hub_->DataFramesSent(), 8u);
@@ -472,6 +474,7 @@ TEST_F(SimHubLine, StopAnsweringSilencesStreamAndRequests) {
   EXPECT_FALSE(hub_->Streaming());
   client.Write(Frame(0x0400, Word(0xFFFF)));
   client.Write(Frame(0x0100, Word(0)));
+  LineMarker(*hub_).Mark();
   EXPECT_TRUE(client.ReadBurst().empty());
   EXPECT_FALSE(hub_->Streaming()) << "an ignored request changed the hub";
   const auto answer = client.Ask(0x0100);
