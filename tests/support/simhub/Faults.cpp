@@ -39,9 +39,12 @@ const Bytes& GarbageBytes() {
   return garbage;
 }
 
+bool IsFlashWriteFault(Fault fault) {
+  return fault == Fault::WriteRefused || fault == Fault::GarbageAfterWrite || fault == Fault::DropLineAfterWrite;
+}
+
 bool IsFlashFault(Fault fault) {
-  return fault == Fault::WriteRefused || fault == Fault::GarbageAfterWrite || fault == Fault::DropLineAfterWrite ||
-         fault == Fault::ShortFlashRead || fault == Fault::LongFlashRead;
+  return IsFlashWriteFault(fault) || fault == Fault::ShortFlashRead || fault == Fault::LongFlashRead;
 }
 
 Fault FaultByName(const std::string& name) {

@@ -18,6 +18,8 @@ struct Outgoing {
 
 // Whether a fault waits for flash requests rather than for frames.
 bool IsFlashFault(Fault fault);
+// Of those, whether it waits for a flash write.
+bool IsFlashWriteFault(Fault fault);
 
 // Rewrites one frame by one fault.
 Outgoing ApplyFault(Fault fault, const Bytes& frame);

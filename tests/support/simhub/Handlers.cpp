@@ -1,6 +1,7 @@
 // Requests that more than one kind of hub answers alike.
 
 #include "simhub/Codec.h"
+#include "simhub/Faults.h"
 #include "simhub/Personality.h"
 
 namespace SimHub {
@@ -116,7 +117,7 @@ void AutoTransmit(Personality&, HubState& state, const Request& request, Replies
 }  // namespace Handlers
 
 void FlashFaults::Add(Fault fault, int count) {
-  if (fault == Fault::WriteRefused || fault == Fault::GarbageAfterWrite || fault == Fault::DropLineAfterWrite) {
+  if (IsFlashWriteFault(fault)) {
     write = fault;
     writes = count;
   } else {
