@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "api/LibraryContext.h"
-#include "api/Log.h"
 #include "api/QuenlithSdkLite.h"
 #include "api/quenlith_sdk_lite.h"
+#include "common/Log.h"
 #include "communication/qn/Hub.h"
 
 namespace {

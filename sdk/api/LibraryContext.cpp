@@ -19,9 +19,9 @@
 #include <boost/make_shared.hpp>
 #include <boost/property_tree/ini_parser.hpp>
 
-#include "api/Configuration.h"
-#include "api/Log.h"
 #include "api/QuenlithSdkLite.h"
+#include "common/Configuration.h"
+#include "common/Log.h"
 
 namespace {
 

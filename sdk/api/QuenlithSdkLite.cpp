@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "api/Configuration.h"
 #include "api/Factories.h"
-#include "api/Log.h"
+#include "common/Configuration.h"
+#include "common/Log.h"
 
 CQuenlith_SDK_Lite::CQuenlith_SDK_Lite() = default;
 

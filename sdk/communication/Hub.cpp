@@ -1,6 +1,6 @@
 #include "communication/Hub.h"
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace Communication::Device {
 

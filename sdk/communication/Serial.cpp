@@ -7,7 +7,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "communication/platform/SerialLine.h"
 #include "platform/ComPort.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cmath>
 
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "processing/SdkFrame.h"
 #include "processing/WordScales.h"
 #include "processing/filters/Quaternion.h"

@@ -5,7 +5,7 @@
 
 #include <Eigen/Geometry>
 
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "processing/WordScales.h"
 
 namespace Processing::QN {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "api/Configuration.h"
+#include "common/Configuration.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "ModelImages.h"
 #include "TestFrames.h"
 #include "TestHub.h"
-#include "api/Log.h"
+#include "common/Log.h"
 #include "processing/SdkFrame.h"
 #include "processing/manager/QnManager.h"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "processing/storage/DataStorage.h"
 
 namespace {

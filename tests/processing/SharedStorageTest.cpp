@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
-#include "api/Log.h"
+#include "common/Log.h"
 #include "processing/storage/DataStorage.h"
 
 namespace {

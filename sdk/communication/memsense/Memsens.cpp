@@ -5,7 +5,8 @@
 
 #include <boost/log/utility/manipulators/dump.hpp>
 
-#include "api/Log.h"
+#include "common/LittleEndian.h"
+#include "common/Log.h"
 
 namespace Communication::Device {
 
@@ -75,7 +76,7 @@ int CMemsens::ReceivePacket(std::uint8_t* buffer, int capacity) {
   if (transport->Read(Chars(buffer + 1), 3) != 3) return 0;
   const std::size_t payload = buffer[3];
   if (buffer[1] != Memsense::kSync) {
-    QLOG(error) << "receive error: prefix " << (buffer[0] | (buffer[1] << 8)) << ", type " << int{buffer[2]}
+    QLOG(error) << "receive error: prefix " << LittleEndian::U16(buffer) << ", type " << int{buffer[2]}
                 << ", len " << payload;
     return 0;
   }

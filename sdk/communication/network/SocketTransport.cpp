@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace Communication::DataInterface::Network {
 

@@ -2,7 +2,7 @@
 
 #include <boost/asio/write.hpp>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace Communication::DataInterface::Network {
 

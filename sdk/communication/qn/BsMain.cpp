@@ -4,7 +4,7 @@
 #include <array>
 #include <thread>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace Communication::Device::QN {
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <thread>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "communication/qn/FlashWrite.h"
 #include "communication/qn/SensorChannel.h"
 #include "communication/qn/SlotEntry.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "communication/qn/FlashWrite.h"
 #include "communication/qn/SensorChannel.h"
 

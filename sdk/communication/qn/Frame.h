@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/LittleEndian.h"
+
 namespace Communication::Device::QN {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -37,23 +39,11 @@ constexpr std::size_t kMaxLength = 0x4000;
 static_assert(kStartByte == 0xAA);
 static_assert(kMinLength == kOverhead + 2, "the shortest frame carries a command word and nothing else");
 
-constexpr std::uint16_t Word(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-constexpr void PutWord(std::uint8_t* bytes, std::uint16_t word) {
-  bytes[0] = static_cast<std::uint8_t>(word & 0xFF);
-  bytes[1] = static_cast<std::uint8_t>(word >> 8);
-}
-
-constexpr std::uint32_t Long(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(Word(bytes)) | static_cast<std::uint32_t>(Word(bytes + 2)) << 16;
-}
-
-constexpr void PutLong(std::uint8_t* bytes, std::uint32_t value) {
-  PutWord(bytes, static_cast<std::uint16_t>(value & 0xFFFF));
-  PutWord(bytes + 2, static_cast<std::uint16_t>(value >> 16));
-}
+// The protocol's names for its 16-bit words and 32-bit longs.
+constexpr std::uint16_t Word(const std::uint8_t* bytes) { return LittleEndian::U16(bytes); }
+constexpr void PutWord(std::uint8_t* bytes, std::uint16_t word) { LittleEndian::PutU16(bytes, word); }
+constexpr std::uint32_t Long(const std::uint8_t* bytes) { return LittleEndian::U32(bytes); }
+constexpr void PutLong(std::uint8_t* bytes, std::uint32_t value) { LittleEndian::PutU32(bytes, value); }
 
 // Sum modulo 65536 of the little-endian words in the first length bytes
 // (length even).

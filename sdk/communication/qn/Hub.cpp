@@ -6,8 +6,8 @@
 
 #include <boost/log/utility/manipulators/dump.hpp>
 
-#include "api/Configuration.h"
-#include "api/Log.h"
+#include "common/Configuration.h"
+#include "common/Log.h"
 
 namespace Communication::Device::QN {
 

@@ -4,7 +4,7 @@
 
 #include <boost/log/utility/manipulators/dump.hpp>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace Communication::Device::QN {
 

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace Communication::Device::QN {
 

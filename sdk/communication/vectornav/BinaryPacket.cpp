@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "common/LittleEndian.h"
+
 namespace Communication::Device::Vn::Binary {
 
 namespace {
@@ -185,8 +187,6 @@ static_assert(SizesAsListed(), "each group's known fields are its lowest bits");
 
 bool HasPlace(const Field& field) { return field.pieces[0].store != Store::kNone; }
 
-std::uint16_t MaskAt(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)); }
-
 void Place(const Piece& piece, const std::uint8_t* from, std::uint8_t* record) {
   std::uint8_t* to = record + piece.offset;
   if (piece.store == Store::kCopy) {
@@ -194,9 +194,7 @@ void Place(const Piece& piece, const std::uint8_t* from, std::uint8_t* record) {
     return;
   }
   for (std::size_t i = 0; i < piece.count; ++i) {
-    float value;
-    std::memcpy(&value, from + 4 * i, sizeof value);
-    const double widened = value;
+    const double widened = LittleEndian::F32(from + 4 * i);
     std::memcpy(to + sizeof(double) * i, &widened, sizeof widened);
   }
 }
@@ -213,7 +211,7 @@ std::size_t TotalLength(const std::uint8_t* header) {
   std::size_t payload = 0;
   for (std::size_t g = 0; g < kGroups; ++g) {
     if (!(groups & (1u << g))) continue;
-    const std::uint16_t fields = MaskAt(mask);
+    const std::uint16_t fields = LittleEndian::U16(mask);
     mask += 2;
     for (std::size_t bit = 0; bit < kFieldsPerGroup; ++bit)
       if (fields & (1u << bit)) payload += kFields[g][bit].size;
@@ -232,7 +230,7 @@ bool Decode(const std::uint8_t* packet, std::size_t length, Record& record) {
   const std::uint8_t* field = packet + header;
   for (std::size_t g = 0; g < kGroups; ++g) {
     if (!(packet[1] & (1u << g))) continue;
-    const std::uint16_t fields = MaskAt(mask);
+    const std::uint16_t fields = LittleEndian::U16(mask);
     mask += 2;
     for (std::size_t bit = 0; bit < kFieldsPerGroup; ++bit) {
       if (!(fields & (1u << bit))) continue;

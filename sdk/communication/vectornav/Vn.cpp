@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "communication/vectornav/Protocol.h"
 
 namespace Communication::Device {

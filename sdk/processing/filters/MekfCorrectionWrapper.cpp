@@ -3,7 +3,7 @@
 #include <limits>
 #include <string>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "processing/SdkFrame.h"
 #include "processing/filters/Quaternion.h"
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "api/Log.h"
+#include "common/Log.h"
 #include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/filters/MekfCorrectionWrapper.h"

@@ -1,6 +1,6 @@
 #include "processing/manager/MemsenseManager.h"
 
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "processing/SdkFrame.h"
 
 namespace Processing::Manager {

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "api/Log.h"
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
+#include "common/Log.h"
 
 namespace Processing::Manager::QN {
 

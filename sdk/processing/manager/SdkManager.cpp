@@ -3,7 +3,7 @@
 #include <array>
 #include <bitset>
 
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
 #include "processing/SdkFrame.h"
 
 namespace Processing::Manager::QN {

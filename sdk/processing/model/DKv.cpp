@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "api/Log.h"
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
+#include "common/Log.h"
 
 namespace Processing::QN {
 

@@ -6,8 +6,8 @@
 
 #include <Eigen/LU>
 
-#include "api/Log.h"
-#include "processing/LittleEndian.h"
+#include "common/LittleEndian.h"
+#include "common/Log.h"
 #include "processing/model/CalibrationArea16.h"
 
 namespace Processing::QN {

@@ -5,9 +5,9 @@
 
 #include <Eigen/LU>
 
-#include "api/Log.h"
+#include "common/LittleEndian.h"
+#include "common/Log.h"
 #include "communication/qn/Frame.h"
-#include "processing/LittleEndian.h"
 #include "processing/model/CalibrationArea.h"
 
 namespace Processing::QN {

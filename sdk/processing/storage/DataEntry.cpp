@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace SharedStorage {
 

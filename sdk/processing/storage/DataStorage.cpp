@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "api/Log.h"
+#include "common/Log.h"
 
 namespace SharedStorage {
 

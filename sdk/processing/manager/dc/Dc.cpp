@@ -5,10 +5,10 @@
 #include <exception>
 #include <stdexcept>
 
-#include "api/Log.h"
+#include "common/LittleEndian.h"
+#include "common/Log.h"
 #include "communication/qn/Frame.h"
 #include "communication/qn/Hub.h"
-#include "processing/LittleEndian.h"
 
 namespace Processing::Manager::QN::Dc {
 

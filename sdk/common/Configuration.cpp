@@ -1,4 +1,4 @@
-#include "api/Configuration.h"
+#include "common/Configuration.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "api/Log.h"
+#include "common/Log.h"
 
 #include <algorithm>
 #include <atomic>
