@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "TestFrames.h"
-#include "processing/DKv5QCT.h"
+#include "processing/model/DKv5QCT.h"
 #include "processing/storage/DataStorage.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "TestFrames.h"
-#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
+#include "processing/model/DKv5QCT.h"
 
 namespace {
 

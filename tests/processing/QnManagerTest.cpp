@@ -13,7 +13,6 @@
 #include "TestFrames.h"
 #include "TestHub.h"
 #include "communication/qn/Hub.h"
-#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/SdkFrame.h"
 #include "processing/filters/MekfCorrectionWrapper.h"
@@ -21,6 +20,7 @@
 #include "processing/manager/QnManager.h"
 #include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
+#include "processing/model/DKv5QCT.h"
 #include "processing/model/DKv7QCT.h"
 
 namespace {

@@ -3,13 +3,13 @@
 #include <array>
 
 #include "common/Log.h"
-#include "processing/DKv5QCT.h"
 #include "processing/EndPoints.h"
 #include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
 #include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"
+#include "processing/model/DKv5QCT.h"
 #include "processing/model/DKv7QCT.h"
 
 namespace Processing::Manager::QN {

@@ -1,4 +1,4 @@
-#include "processing/DKv5QCT.h"
+#include "processing/model/DKv5QCT.h"
 
 #include <array>
 #include <cmath>
