@@ -15,7 +15,7 @@
 #include "ModelImages.h"
 #include "SyntheticMotion.h"
 #include "WritingHub.h"
-#include "processing/EndPoints.h"
+#include "processing/decoders/EndPoints.h"
 #include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv5.h"
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "TestFrames.h"
-#include "processing/EndPoints.h"
+#include "processing/decoders/EndPoints.h"
 #include "processing/model/DKv5QCT.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "processing/EndPoint.h"
+#include "processing/decoders/EndPoint.h"
 #include "processing/filters/MekfFilter.h"
 
 namespace Processing::QN {

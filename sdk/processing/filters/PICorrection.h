@@ -4,7 +4,7 @@
 #include <string>
 
 #include "communication/qn/Sensor.h"
-#include "processing/EndPoint.h"
+#include "processing/decoders/EndPoint.h"
 #include "processing/filters/PIAttitude.h"
 
 namespace Processing::QN {

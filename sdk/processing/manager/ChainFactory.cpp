@@ -3,7 +3,7 @@
 #include <array>
 
 #include "common/Log.h"
-#include "processing/EndPoints.h"
+#include "processing/decoders/EndPoints.h"
 #include "processing/filters/MekfCorrectionWrapper.h"
 #include "processing/filters/PICorrection.h"
 #include "processing/manager/dc/Dc.h"

@@ -9,8 +9,8 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "communication/qn/Sensor.h"
-#include "processing/EndPoint.h"
 #include "processing/SdkFrame.h"
+#include "processing/decoders/EndPoint.h"
 
 // Sensor models: a raw-data sensor's words become calibrated values in its
 // SensorRecord, then the record goes on to the model's next stage (the attitude

@@ -5,7 +5,7 @@
 
 #include "common/LittleEndian.h"
 #include "processing/SdkFrame.h"
-#include "processing/WordScales.h"
+#include "processing/decoders/WordScales.h"
 #include "processing/filters/Quaternion.h"
 
 namespace Processing::QN {

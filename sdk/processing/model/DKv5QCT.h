@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "communication/qn/Sensor.h"
-#include "processing/EndPoint.h"
+#include "processing/decoders/EndPoint.h"
 #include "processing/filters/MotionDetection.h"
 #include "processing/storage/DataStorage.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "processing/EndPoints.h"
+#include "processing/decoders/EndPoints.h"
 #include "processing/model/DKv.h"
 
 namespace Processing::QN {

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "communication/qn/Sensor.h"
-#include "processing/EndPoint.h"
 #include "processing/SdkFrame.h"
+#include "processing/decoders/EndPoint.h"
 
 // The end points decode data words that the sensor has already processed. Each
 // takes its sensor's block of the raw hub frame, read as signed 16-bit

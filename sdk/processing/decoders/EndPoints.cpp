@@ -1,4 +1,4 @@
-#include "processing/EndPoints.h"
+#include "processing/decoders/EndPoints.h"
 
 #include <cmath>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <Eigen/Geometry>
 
 #include "common/LittleEndian.h"
-#include "processing/WordScales.h"
+#include "processing/decoders/WordScales.h"
 
 namespace Processing::QN {
 
