@@ -14,7 +14,7 @@
 #include "TestFrames.h"
 #include "communication/qn/Sensor.h"
 #include "processing/SdkFrame.h"
-#include "processing/filters/MekfCorrectionWrapper.h"
+#include "processing/attitude/MekfCorrectionWrapper.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "TestFrames.h"
-#include "processing/filters/PICorrection.h"
+#include "processing/attitude/PICorrection.h"
 
 namespace {
 

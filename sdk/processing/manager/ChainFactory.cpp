@@ -3,9 +3,9 @@
 #include <array>
 
 #include "common/Log.h"
+#include "processing/attitude/MekfCorrectionWrapper.h"
+#include "processing/attitude/PICorrection.h"
 #include "processing/decoders/EndPoints.h"
-#include "processing/filters/MekfCorrectionWrapper.h"
-#include "processing/filters/PICorrection.h"
 #include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv3.h"
 #include "processing/model/DKv5.h"

@@ -1,12 +1,12 @@
-#include "processing/filters/PICorrection.h"
+#include "processing/attitude/PICorrection.h"
 
 #include <array>
 #include <cctype>
 #include <string_view>
 
 #include "processing/SdkFrame.h"
+#include "processing/attitude/TimeStamp.h"
 #include "processing/filters/Quaternion.h"
-#include "processing/filters/TimeStamp.h"
 
 namespace Processing::QN {
 

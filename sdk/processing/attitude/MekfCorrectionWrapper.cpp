@@ -1,4 +1,4 @@
-#include "processing/filters/MekfCorrectionWrapper.h"
+#include "processing/attitude/MekfCorrectionWrapper.h"
 
 #include <limits>
 #include <string>

@@ -1,4 +1,4 @@
-#include "processing/filters/TimeStamp.h"
+#include "processing/attitude/TimeStamp.h"
 
 #include <chrono>
 
