@@ -5,7 +5,7 @@
 
 #include "common/Log.h"
 #include "processing/SdkFrame.h"
-#include "processing/filters/Quaternion.h"
+#include "processing/attitude/RecordValues.h"
 
 namespace Processing::QN {
 

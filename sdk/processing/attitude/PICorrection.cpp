@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "processing/SdkFrame.h"
+#include "processing/attitude/RecordValues.h"
 #include "processing/attitude/TimeStamp.h"
-#include "processing/filters/Quaternion.h"
 
 namespace Processing::QN {
 

@@ -5,8 +5,8 @@
 
 #include "common/LittleEndian.h"
 #include "processing/SdkFrame.h"
+#include "processing/attitude/RecordValues.h"
 #include "processing/decoders/WordScales.h"
-#include "processing/filters/Quaternion.h"
 
 namespace Processing::QN {
 
