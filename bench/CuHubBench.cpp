@@ -13,7 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <boost/log/core/core.hpp>
 
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 #include "communication/qn/Cu.h"
 #include "simhub/SimulatedHub.h"
 

@@ -17,7 +17,7 @@
 #include <benchmark/benchmark.h>
 #include <boost/log/core/core.hpp>
 
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"
 #include "simhub/LineMarker.h"

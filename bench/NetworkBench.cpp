@@ -23,9 +23,9 @@
 #include <benchmark/benchmark.h>
 #include <boost/log/core/core.hpp>
 
-#include "communication/Serial.h"
-#include "communication/network/Tcp.h"
-#include "communication/network/Udp.h"
+#include "communication/datainterface/Serial.h"
+#include "communication/datainterface/network/Tcp.h"
+#include "communication/datainterface/network/Udp.h"
 #include "communication/qn/BsMain.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Frame.h"

@@ -4,10 +4,10 @@
 #include <string_view>
 
 #include "api/QuenlithSdkLite.h"
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
+#include "communication/datainterface/network/Tcp.h"
+#include "communication/datainterface/network/Udp.h"
 #include "communication/memsense/Memsens.h"
-#include "communication/network/Tcp.h"
-#include "communication/network/Udp.h"
 #include "communication/qn/BsMain.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"

@@ -6,8 +6,8 @@
 
 #include <boost/property_tree/ptree.hpp>
 
-#include "communication/DataInterface.h"
 #include "communication/Hub.h"
+#include "communication/datainterface/DataInterface.h"
 #include "processing/Processing.h"
 
 class CQuenlith_SDK_Lite;

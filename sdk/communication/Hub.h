@@ -9,8 +9,8 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/thread/thread.hpp>
 
-#include "communication/DataInterface.h"
 #include "communication/Device.h"
+#include "communication/datainterface/DataInterface.h"
 
 namespace Communication::Device {
 

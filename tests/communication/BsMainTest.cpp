@@ -15,12 +15,12 @@
 #include <gtest/gtest.h>
 
 #include "ByteSource.h"
+#include "HubFixture.h"
 #include "LogCapture.h"
 #include "ScratchDirectory.h"
 #include "api/Factories.h"
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 #include "communication/qn/BsMain.h"
-#include "HubFixture.h"
 #include "simhub/SimulatedHub.h"
 
 namespace {

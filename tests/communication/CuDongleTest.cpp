@@ -14,13 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include "HubFixture.h"
 #include "LogCapture.h"
 #include "ScratchDirectory.h"
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 #include "communication/qn/Cu.h"
 #include "communication/qn/Dongle.h"
 #include "communication/qn/FlashWrite.h"
-#include "HubFixture.h"
 #include "simhub/SimulatedHub.h"
 
 namespace {

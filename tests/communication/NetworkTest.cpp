@@ -19,9 +19,9 @@
 
 #include "LogCapture.h"
 #include "api/Factories.h"
-#include "communication/Serial.h"
-#include "communication/network/Tcp.h"
-#include "communication/network/Udp.h"
+#include "communication/datainterface/Serial.h"
+#include "communication/datainterface/network/Tcp.h"
+#include "communication/datainterface/network/Udp.h"
 #include "simhub/NetLine.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "LogCapture.h"
 #include "MemsenseConfigurationPackets.h"
 #include "ScratchDirectory.h"
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 #include "communication/memsense/Memsens.h"
 #include "communication/vectornav/Driver.h"
 #include "communication/vectornav/Protocol.h"

@@ -13,7 +13,7 @@
 #include "LogCapture.h"
 #include "PtyPeer.h"
 #include "ScratchDirectory.h"
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "communication/DataInterface.h"
+#include "communication/datainterface/DataInterface.h"
 
 class ByteSource : public Communication::DataInterface::CDataInterface {
  public:

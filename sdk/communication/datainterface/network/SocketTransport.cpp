@@ -1,4 +1,4 @@
-#include "communication/network/SocketTransport.h"
+#include "communication/datainterface/network/SocketTransport.h"
 
 #include <algorithm>
 #include <thread>

@@ -6,7 +6,7 @@
 #include <boost/asio/serial_port.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "communication/DataInterface.h"
+#include "communication/datainterface/DataInterface.h"
 
 namespace Communication::DataInterface {
 

@@ -11,8 +11,8 @@
 #include <boost/property_tree/ptree.hpp>
 #include <boost/system/error_code.hpp>
 
-#include "communication/DataInterface.h"
-#include "communication/network/ReceiveBuffer.h"
+#include "communication/datainterface/DataInterface.h"
+#include "communication/datainterface/network/ReceiveBuffer.h"
 
 namespace Communication::DataInterface::Network {
 

@@ -1,4 +1,4 @@
-#include "communication/network/Udp.h"
+#include "communication/datainterface/network/Udp.h"
 
 #include <climits>
 

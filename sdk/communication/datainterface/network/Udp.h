@@ -4,7 +4,7 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include "communication/network/SocketTransport.h"
+#include "communication/datainterface/network/SocketTransport.h"
 
 namespace Communication::DataInterface::Network {
 

@@ -1,4 +1,4 @@
-#include "communication/network/Tcp.h"
+#include "communication/datainterface/network/Tcp.h"
 
 #include <boost/asio/write.hpp>
 

@@ -3,7 +3,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "communication/network/Network.h"
+#include "communication/datainterface/network/Network.h"
 
 namespace Communication::DataInterface::Network {
 

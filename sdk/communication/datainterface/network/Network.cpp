@@ -1,4 +1,4 @@
-#include "communication/network/Network.h"
+#include "communication/datainterface/network/Network.h"
 
 #include <climits>
 

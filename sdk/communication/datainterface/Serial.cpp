@@ -1,4 +1,4 @@
-#include "communication/Serial.h"
+#include "communication/datainterface/Serial.h"
 
 #include <climits>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 
-#include "communication/network/SocketTransport.h"
+#include "communication/datainterface/network/SocketTransport.h"
 
 namespace Communication::DataInterface::Network {
 
