@@ -64,7 +64,7 @@ bool CSerial::Open(const boost::property_tree::ptree& parameters) {
     port_.close(ignored);
     return false;
   }
-  SerialLine(port_.native_handle()).ClearRtsSetDtr();
+  Native::SerialLine(port_.native_handle()).ClearRtsSetDtr();
   return true;
 }
 
@@ -131,7 +131,7 @@ void CSerial::Purge() {
     QLOG(debug) << "<hw> serial port not opened";
     return;
   }
-  const std::size_t waiting = std::min(SerialLine(port_.native_handle()).InputWaiting(), kPurgeLimit);
+  const std::size_t waiting = std::min(Native::SerialLine(port_.native_handle()).InputWaiting(), kPurgeLimit);
   if (waiting == 0) return;
   std::vector<char> scratch(waiting);
   Read(scratch.data(), static_cast<int>(waiting));

@@ -5,7 +5,7 @@
 
 #include <sys/ioctl.h>
 
-namespace Communication::DataInterface {
+namespace Communication::Native {
 
 void SerialLine::ClearRtsSetDtr() const {
   int rts = TIOCM_RTS;
@@ -21,4 +21,4 @@ std::size_t SerialLine::InputWaiting() const {
   return static_cast<std::size_t>(waiting);
 }
 
-}  // namespace Communication::DataInterface
+}  // namespace Communication::Native

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace Communication::DataInterface {
+namespace Communication::Native {
 
 // Serial line controls that the I/O library does not offer, on an open port's
 // native handle.
@@ -20,4 +20,4 @@ class SerialLine {
   int handle_;
 };
 
-}  // namespace Communication::DataInterface
+}  // namespace Communication::Native
