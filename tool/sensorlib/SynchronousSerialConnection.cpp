@@ -10,7 +10,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "platform/SerialDevicePath.h"
+#include "platform/ComPort.h"
 #include "platform/SerialReadNow.h"
 
 namespace Lumeth::Core::SensorLibrary {
@@ -77,7 +77,7 @@ void SynchronousSerialConnection::open(const std::string& portName, unsigned bau
     close();
   }
   boost::system::error_code error;
-  port_.open(Platform::serialDevicePath(portName), error);
+  port_.open(::Platform::ComPortDevicePath(portName), error);
   if (error) throw boost::system::system_error(error, "open");
 
   // A port left open by a failed setting would hold the device with unknown line settings.

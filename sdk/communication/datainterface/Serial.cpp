@@ -29,7 +29,7 @@ bool CSerial::Open(const boost::property_tree::ptree& parameters) {
     QLOG(debug) << "<hw> serial port already opened";
     return false;
   }
-  const std::string path = Platform::ComPortPath(parameters.get<std::string>("com", "1"));
+  const std::string path = Platform::ComPortDevicePath("COM" + parameters.get<std::string>("com", "1"));
   // Read wider than the line takes them, so that a negative value is refused
   // rather than wrapped into a huge one.
   const long long baudrate = parameters.get<long long>("baudrate", 1000000);

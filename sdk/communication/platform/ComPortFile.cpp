@@ -13,7 +13,6 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <string_view>
 
 #include "platform/ComPort.h"
 
@@ -38,7 +37,6 @@ constexpr std::array<BaudRate, 22> kBaudRates{{
 constexpr int kReadWaitMs = 1;
 constexpr auto kWritePerByte = std::chrono::milliseconds(3);
 constexpr auto kWriteExtra = std::chrono::milliseconds(2);
-constexpr std::string_view kComPrefix = "COM";
 
 std::error_code LastError() { return {errno, std::generic_category()}; }
 
@@ -53,9 +51,7 @@ std::error_code ComPortFile::Open(const std::string& portName, unsigned baudRate
     if (row.rate == baudRate) rate = &row;
   if (!rate) return std::make_error_code(std::errc::invalid_argument);
 
-  const std::string number =
-      portName.compare(0, kComPrefix.size(), kComPrefix) == 0 ? portName.substr(kComPrefix.size()) : portName;
-  const int fd = ::open(::Platform::ComPortPath(number).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(::Platform::ComPortDevicePath(portName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return LastError();
 
   termios settings{};

@@ -10,7 +10,6 @@
 #include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "SynchronousSerialConnection.h"
-#include "platform/SerialDevicePath.h"
 
 namespace {
 
@@ -43,21 +42,6 @@ class SerialLine : public ::testing::Test {
   PtyPeer line;
   Connection connection;
 };
-
-TEST(SerialDevicePath, ComPortNamesMapToTheTtyDirectory) {
-  setenv("QUENLITH_TTY_DIR", "/scratch", 1);
-  const struct {
-    const char* name;
-    const char* path;
-  } cases[] = {
-      {"\\\\.\\COM7", "/scratch/ttyUSB7"},
-      {"COM12", "/scratch/ttyUSB12"},
-      {"/dev/ttyACM0", "/dev/ttyACM0"},
-      {"COM", "COM"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Platform::serialDevicePath(c.name), c.path) << c.name;
-  unsetenv("QUENLITH_TTY_DIR");
-}
 
 TEST_F(SerialLine, ReadsWhatArrivesAndWritesWhole) {
   open();
