@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "PtyPeer.h"
+#include "StreamFrames.h"
 #include "StreamProcessor.h"
-#include "TestFrames.h"
 
 namespace {
 
@@ -30,14 +30,14 @@ constexpr int kStatusEvery = 60;
 std::string recording() {
   std::string payload(2048, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + 1);
-  std::string bytes = TestFrames::frame(0x0510, payload);
+  std::string bytes = StreamFrames::frame(0x0510, payload);
   for (int k = 0; k < kMeasurementFrames; ++k) {
     std::vector<std::uint16_t> words(15, 0);
     words[0] = static_cast<std::uint16_t>(k);
     words[1] = 0x7FFF;
     for (int w = 5; w < 15; ++w) words[static_cast<std::size_t>(w)] = static_cast<std::uint16_t>(k * w);
-    bytes += TestFrames::wordFrame(0x0213, words);
-    if (k % kStatusEvery == 0) bytes += TestFrames::wordFrame(0x0310, {0xFFFF, 0, 16665, 0, 1, 2, 0});
+    bytes += StreamFrames::wordFrame(0x0213, words);
+    if (k % kStatusEvery == 0) bytes += StreamFrames::wordFrame(0x0310, {0xFFFF, 0, 16665, 0, 1, 2, 0});
   }
   return bytes;
 }
@@ -58,7 +58,7 @@ void BM_StreamProcessorParsing(benchmark::State& state) {
     StreamProcessor processor;
     processor.sensorDataCallback = [&](const QuenlithSensorData&) { ++records; };
     processor.flashBlockCallback = [&](const std::string&) { ++blocks; };
-    line.Write(TestFrames::frame(0x0000, ""));  // the first read finds something at once
+    line.Write(StreamFrames::frame(0x0000, ""));  // the first read finds something at once
     processor.start(line.PortName());
 
     for (auto _ : state) {

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "StoredFrames.h"
+#include "StreamFrames.h"
 #include "StreamMessage.h"
-#include "TestFrames.h"
 
 namespace {
 
@@ -47,34 +47,34 @@ TEST(StoredFrames, AreSentByteForByteWithTheirWordSum) {
   for (const auto& c : cases) {
     EXPECT_EQ(hex(c.frame.text()), c.wire) << c.name;
     // The receiving side's own check accepts every frame we send.
-    EXPECT_TRUE(checksumMatches(TestFrames::message(c.frame.text()))) << c.name;
+    EXPECT_TRUE(checksumMatches(StreamFrames::message(c.frame.text()))) << c.name;
   }
 }
 
 TEST(Checksum, IsTheWordSumOfEverythingBeforeIt) {
   // Smallest frame: sync + length + type.
-  const auto empty = TestFrames::message(TestFrames::frame(0x0100, ""));
+  const auto empty = StreamFrames::message(StreamFrames::frame(0x0100, ""));
   EXPECT_EQ(empty.checksum, static_cast<std::uint16_t>(0x55AA + 0x0008 + 0x0100));
   EXPECT_TRUE(checksumMatches(empty));
   EXPECT_TRUE(empty.payload.empty());
 
   // Wrap-around of the 16-bit sum.
-  EXPECT_TRUE(checksumMatches(TestFrames::message(TestFrames::wordFrame(0xFFFF, {0xFFFF, 0xFFFF, 0x8000}))));
+  EXPECT_TRUE(checksumMatches(StreamFrames::message(StreamFrames::wordFrame(0xFFFF, {0xFFFF, 0xFFFF, 0x8000}))));
 
   const struct {
     const char* name;
     std::string frame;
   } wrong[] = {
-      {"off by one", TestFrames::frame(0x0213, TestFrames::words({1, 2, 3}), 1)},
-      {"byte sum instead of word sum", TestFrames::frame(0x0110, "ab", static_cast<std::uint16_t>(0x1234))},
+      {"off by one", StreamFrames::frame(0x0213, StreamFrames::words({1, 2, 3}), 1)},
+      {"byte sum instead of word sum", StreamFrames::frame(0x0110, "ab", static_cast<std::uint16_t>(0x1234))},
   };
-  for (const auto& c : wrong) EXPECT_FALSE(checksumMatches(TestFrames::message(c.frame))) << c.name;
+  for (const auto& c : wrong) EXPECT_FALSE(checksumMatches(StreamFrames::message(c.frame))) << c.name;
 }
 
 TEST(MessageFromBody, TakesWholeWordsAndTheLastTwoBytesAsChecksum) {
   // Odd length 11: one payload word, the spare byte skipped, checksum from bytes 9 and 10.
   const std::string odd = {'\xAA', '\x55', '\x0B', '\x00', '\x10', '\x01', '\x34', '\x12', '\x7F', '\xCD', '\xAB'};
-  const auto message = TestFrames::message(odd);
+  const auto message = StreamFrames::message(odd);
   EXPECT_EQ(message.header, 0x000B55AAu);
   EXPECT_EQ(message.type, 0x0110);
   ASSERT_EQ(message.payload.size(), 1u);

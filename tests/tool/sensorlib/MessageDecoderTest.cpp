@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "StreamFrames.h"
 #include "StreamProcessor.h"
-#include "TestFrames.h"
 
 namespace {
 
 using namespace Lumeth::Core::SensorLibrary;
-using TestFrames::message;
-using TestFrames::wordFrame;
+using StreamFrames::message;
+using StreamFrames::wordFrame;
 
 constexpr double kTolerance = 1e-12;
 
@@ -72,9 +72,9 @@ std::string measurementWithError(std::uint16_t counter, const std::string& error
   w[13] = word(-8192);      // vector2 z = -0.25
   w[16] = word(32767);      // gyro z
   w[17] = word(3268);       // temperature
-  std::string payload = TestFrames::words(w);
+  std::string payload = StreamFrames::words(w);
   payload.replace(36, 8, errorDigits);
-  return TestFrames::frame(0x0210, payload);
+  return StreamFrames::frame(0x0210, payload);
 }
 
 TEST_F(Decoding, MeasurementScalesEveryWord) {
@@ -158,15 +158,15 @@ TEST_F(Decoding, StatusRateFromThePeriodWord) {
 }
 
 TEST_F(Decoding, IdentityEndsAtTheFirstNul) {
-  handle(TestFrames::frame(0x0110, std::string("DKv6 Mar 3 2019\0junk", 20)));
-  handle(TestFrames::frame(0x0110, "mCU 1.2."));
+  handle(StreamFrames::frame(0x0110, std::string("DKv6 Mar 3 2019\0junk", 20)));
+  handle(StreamFrames::frame(0x0110, "mCU 1.2."));
   EXPECT_EQ(calls, (std::vector<std::string>{"identity DKv6 Mar 3 2019", "identity mCU 1.2."}));
 }
 
 TEST_F(Decoding, FlashBlockIsPassedWhole) {
   std::string payload(2048, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
-  handle(TestFrames::frame(0x0510, payload));
+  handle(StreamFrames::frame(0x0510, payload));
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0], payload);
 }
@@ -186,7 +186,7 @@ TEST_F(Decoding, PayloadOfTheWrongSizeThrowsAndCallsNothing) {
   };
   for (const auto& c : cases) {
     try {
-      handle(TestFrames::frame(c.type, std::string(c.bytes, '\x01')));
+      handle(StreamFrames::frame(c.type, std::string(c.bytes, '\x01')));
       ADD_FAILURE() << c.message;
     } catch (const std::runtime_error& error) {
       EXPECT_STREQ(error.what(), c.message);
@@ -196,7 +196,7 @@ TEST_F(Decoding, PayloadOfTheWrongSizeThrowsAndCallsNothing) {
 
   // A short erroneous 0x0210 frame leaves the device-error state alone.
   handle(measurementWithError(1, "01000000"));
-  EXPECT_THROW(handle(TestFrames::frame(0x0210, std::string(54, '\0'))), std::runtime_error);
+  EXPECT_THROW(handle(StreamFrames::frame(0x0210, std::string(54, '\0'))), std::runtime_error);
   handle(measurementWithError(2, std::string(8, '\0')));
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "cleared"), 1);
 }

@@ -14,10 +14,10 @@
 #include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "SensorStream.h"
+#include "StreamFrames.h"
 #include "simhub/LineMarker.h"
 #include "simhub/SimulatedHub.h"
 #include "simhub/StreamSensor.h"
-#include "TestFrames.h"
 
 namespace {
 
@@ -335,7 +335,7 @@ TEST(SensorStreamOnALine, CutShortFlashBlockWaitsForAWholeOne) {
   const SimHub::Bytes whole = image(2048);
   const std::string block(whole.begin(), whole.end());
   testing::internal::CaptureStdout();
-  line.Write(TestFrames::frame(0x0110, kDkv6 + '\0') + TestFrames::frame(0x0510, block.substr(0, 1024)));
+  line.Write(StreamFrames::frame(0x0110, kDkv6 + '\0') + StreamFrames::frame(0x0510, block.substr(0, 1024)));
   std::string failure;
   const auto quietEnd = Clock::now() + std::chrono::milliseconds(800);
   while (Clock::now() < quietEnd && failure.empty()) {
@@ -353,7 +353,7 @@ TEST(SensorStreamOnALine, CutShortFlashBlockWaitsForAWholeOne) {
             std::string::npos)
       << output;
 
-  line.Write(TestFrames::frame(0x0510, block));
+  line.Write(StreamFrames::frame(0x0510, block));
   const auto end = Clock::now() + std::chrono::seconds(20);
   while (informations.empty() && Clock::now() < end) stream.poll();
   ASSERT_EQ(informations.size(), 1u);

@@ -11,9 +11,9 @@
 #include "PtyPeer.h"
 #include "ScratchDirectory.h"
 #include "StoredFrames.h"
+#include "StreamFrames.h"
 #include "StreamProcessor.h"
 #include "SynchronousSerialConnection.h"
-#include "TestFrames.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string measurement(std::uint16_t counter) {
   words[0] = counter;
   words[1] = 0x4000;
   words[11] = static_cast<std::uint16_t>(counter * 3);
-  return TestFrames::wordFrame(0x0213, words);
+  return StreamFrames::wordFrame(0x0213, words);
 }
 
 // No AA 55 pair anywhere, nor with the AA of a frame that follows.
@@ -98,7 +98,7 @@ TEST_F(Parsing, FrameSplitAcrossSeparateArrivals) {
 TEST_F(Parsing, DamagedFramesAreSkipped) {
   const std::string tooLong("\xAA\x55\x11\x08", 4);  // length 2065
   const std::string tooShort("\xAA\x55\x07\x00", 4);
-  line.Write(TestFrames::frame(0x0213, TestFrames::words(std::vector<std::uint16_t>(15, 1)), 1) + tooLong +
+  line.Write(StreamFrames::frame(0x0213, StreamFrames::words(std::vector<std::uint16_t>(15, 1)), 1) + tooLong +
              tooShort + measurement(5) + measurement(6));
   ASSERT_TRUE(advanceUntil([&] { return data.size() == 2; }));
   EXPECT_EQ(data[0].counter, 5);
@@ -108,7 +108,7 @@ TEST_F(Parsing, DamagedFramesAreSkipped) {
 TEST_F(Parsing, LargestFrameArrivesWithTrafficBehindIt) {
   std::string payload(kMaximumFrameLength - 8, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 13 + 1);
-  const std::string flash = TestFrames::frame(0x0510, payload);
+  const std::string flash = StreamFrames::frame(0x0510, payload);
   ASSERT_EQ(flash.size(), kMaximumFrameLength);
   std::string traffic;
   for (std::uint16_t counter = 1; counter <= 30; ++counter) traffic += measurement(counter);
@@ -122,7 +122,7 @@ TEST_F(Parsing, LargestFrameArrivesWithTrafficBehindIt) {
 std::string flashAnswer(std::size_t payloadBytes) {
   std::string payload(payloadBytes, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + 5);
-  return TestFrames::frame(0x0510, payload);
+  return StreamFrames::frame(0x0510, payload);
 }
 
 std::string measurements(std::uint16_t first, std::uint16_t last) {
@@ -143,10 +143,10 @@ TEST_F(Parsing, EveryValidFrameOnceWhateverSurroundsIt) {
 
   const std::string m1 = measurement(1);
   // A measurement of 31 payload bytes: length 39, its spare byte outside the checksum.
-  std::string oddPayload = TestFrames::words({2, 0x4000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0, 0});
+  std::string oddPayload = StreamFrames::words({2, 0x4000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0, 0});
   oddPayload.push_back('\x5A');
-  const std::string odd = TestFrames::frame(0x0213, oddPayload);
-  const std::string badChecksum = TestFrames::frame(0x0213, TestFrames::words(std::vector<std::uint16_t>(15, 7)), 1);
+  const std::string odd = StreamFrames::frame(0x0213, oddPayload);
+  const std::string badChecksum = StreamFrames::frame(0x0213, StreamFrames::words(std::vector<std::uint16_t>(15, 7)), 1);
 
   const struct {
     const char* name;
@@ -161,7 +161,7 @@ TEST_F(Parsing, EveryValidFrameOnceWhateverSurroundsIt) {
       {"body split across reads", {m1.substr(0, 6), m1.substr(6, 17), m1.substr(23)}, {1}, {}, {}, 0},
       {"bad checksum", {badChecksum + m1}, {1}, {}, {}, 0},
       {"length 7", {std::string("\xAA\x55\x07\x00", 4) + m1}, {1}, {}, {}, 0},
-      {"length 8", {TestFrames::frame(0x0110, "") + m1}, {1}, {}, {""}, 0},
+      {"length 8", {StreamFrames::frame(0x0110, "") + m1}, {1}, {}, {""}, 0},
       {"length 2064", {flashAnswer(2056) + m1}, {1}, {2056}, {}, 0},
       {"length 2065", {std::string("\xAA\x55\x11\x08", 4) + m1}, {1}, {}, {}, 0},
       {"odd length", {odd + m1}, {2, 1}, {}, {}, 0},

@@ -9,7 +9,7 @@
 
 #include "StreamMessage.h"
 
-namespace TestFrames {
+namespace StreamFrames {
 
 using Bytes = std::string;
 
@@ -52,4 +52,4 @@ inline Lumeth::Core::SensorLibrary::StreamMessage message(const Bytes& bytes) {
   return Lumeth::Core::SensorLibrary::messageFromBody(header, data + 4);
 }
 
-}  // namespace TestFrames
+}  // namespace StreamFrames
