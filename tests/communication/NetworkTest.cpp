@@ -22,7 +22,7 @@
 #include "communication/datainterface/Serial.h"
 #include "communication/datainterface/network/Tcp.h"
 #include "communication/datainterface/network/Udp.h"
-#include "simhub/NetLine.h"
+#include "lines/NetLine.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 using Communication::DataInterface::CDataInterface;
 using Communication::DataInterface::Network::CTcp;
 using Communication::DataInterface::Network::CUdp;
-using SimHub::Protocol;
+using SimLine::Protocol;
 using Tree = boost::property_tree::ptree;
 
 constexpr int kWaitMs = 5000;  // bound of every wait for bytes that must come
@@ -141,10 +141,10 @@ class Peer {
     return bytes;
   }
 
-  SimHub::NetLine& Line() { return line_; }
+  SimLine::NetLine& Line() { return line_; }
 
  private:
-  SimHub::NetLine line_;
+  SimLine::NetLine line_;
   std::uint16_t transportPort_ = 0;
 };
 

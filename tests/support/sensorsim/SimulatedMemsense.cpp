@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "lines/ServedLine.h"
+
 namespace SensorSim {
 
 namespace {
@@ -68,17 +70,19 @@ Bytes MemsenseDataPacket(int seed, std::uint32_t counter) {
   return MemsensePacket(kDataType, payload);
 }
 
-class SimulatedMemsense::Impl {
+class SimulatedMemsense::Impl : SimLine::ServedLine::Device {
  public:
   explicit Impl(MemsenseOptions options) : options_(options), streaming_(options.streamFromStart) {}
 
   void Attach(const std::filesystem::path& directory, int com) {
-    line_.Start(directory, com, {[this](const std::uint8_t* bytes, std::size_t count) { Received(bytes, count); },
-                                 [this] { Tick(); }});
+    line_.Stop();
+    line_.StartPty(directory / ("ttyUSB" + std::to_string(com)));
   }
 
-  void Received(const std::uint8_t* bytes, std::size_t count) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // About every millisecond while a client has the line open.
+  int WaitMs() const override { return 1; }
+
+  void Received(const std::uint8_t* bytes, std::size_t count) override {
     partial_.insert(partial_.end(), bytes, bytes + count);
     while (!partial_.empty()) {
       if (partial_[0] != kSync || (partial_.size() > 1 && partial_[1] != kSync)) {
@@ -109,8 +113,7 @@ class SimulatedMemsense::Impl {
     }
   }
 
-  void Tick() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Served() override {
     const auto now = Clock::now();
     if (!streaming_ || options_.frameRateHz <= 0 || now < nextPacket_) return;
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.frameRateHz));
@@ -122,9 +125,9 @@ class SimulatedMemsense::Impl {
   }
 
   const MemsenseOptions options_;
-  PeerLine line_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
+  SimLine::ServedLine line_{mutex_, *this};
   Bytes partial_;
   std::vector<Bytes> packets_;
   std::size_t configurationPackets_ = 0;
@@ -161,6 +164,9 @@ bool SimulatedMemsense::WaitForPackets(std::uint64_t count, std::chrono::millise
   return impl_->changed_.wait_for(lock, limit, [&] { return impl_->sent_ >= count; });
 }
 
-void SimulatedMemsense::SendRaw(const Bytes& bytes) { impl_->line_.Send(bytes); }
+void SimulatedMemsense::SendRaw(const Bytes& bytes) {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  impl_->line_.Send(bytes);
+}
 
 }  // namespace SensorSim

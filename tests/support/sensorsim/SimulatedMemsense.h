@@ -24,9 +24,10 @@
 #include <memory>
 #include <vector>
 
-#include "sensorsim/PeerLine.h"
 
 namespace SensorSim {
+
+using Bytes = std::vector<std::uint8_t>;
 
 struct MemsenseOptions {
   int seed = 0;  // sets this sensor's values apart from another's

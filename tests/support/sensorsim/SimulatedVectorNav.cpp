@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "lines/ServedLine.h"
+
 namespace SensorSim {
 
 namespace {
@@ -78,19 +80,21 @@ Bytes CommonPacket(int seed, std::uint32_t counter) {
   return BinaryPacket(0x01, {0x0530}, payload);
 }
 
-class SimulatedVectorNav::Impl {
+class SimulatedVectorNav::Impl : SimLine::ServedLine::Device {
  public:
   explicit Impl(VectorNavOptions options) : options_(std::move(options)), textOutput_(options_.textOutput) {}
 
   void Attach(const std::filesystem::path& directory, int com) {
-    line_.Start(directory, com, {[this](const std::uint8_t* bytes, std::size_t count) { Received(bytes, count); },
-                                 [this] { Tick(); }});
+    line_.Stop();
+    line_.StartPty(directory / ("ttyUSB" + std::to_string(com)));
   }
+
+  // About every millisecond while a client has the line open.
+  int WaitMs() const override { return 1; }
 
   void Stop() { line_.Stop(); }
 
-  void Received(const std::uint8_t* bytes, std::size_t count) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Received(const std::uint8_t* bytes, std::size_t count) override {
     for (std::size_t i = 0; i < count; ++i) {
       const char c = static_cast<char>(bytes[i]);
       if (c == '$') partial_.clear();
@@ -146,8 +150,7 @@ class SimulatedVectorNav::Impl {
     return TextLine(body);
   }
 
-  void Tick() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Served() override {
     const auto now = Clock::now();
     if (divisor_ != 0 && now >= nextPacket_) {
       const auto period = Period(kBaseRateHz / divisor_);
@@ -179,9 +182,9 @@ class SimulatedVectorNav::Impl {
   }
 
   const VectorNavOptions options_;
-  PeerLine line_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
+  SimLine::ServedLine line_{mutex_, *this};
   std::string partial_;
   std::vector<std::string> commands_;
   std::string textOutput_;
@@ -225,6 +228,9 @@ bool SimulatedVectorNav::TextOutputOn() const {
   return !impl_->textOutput_.empty();
 }
 
-void SimulatedVectorNav::SendRaw(const Bytes& bytes) { impl_->line_.Send(bytes); }
+void SimulatedVectorNav::SendRaw(const Bytes& bytes) {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  impl_->line_.Send(bytes);
+}
 
 }  // namespace SensorSim

@@ -29,9 +29,10 @@
 #include <string>
 #include <vector>
 
-#include "sensorsim/PeerLine.h"
 
 namespace SensorSim {
+
+using Bytes = std::vector<std::uint8_t>;
 
 struct VectorNavOptions {
   int seed = 0;  // 0 to 9: sets this sensor's values apart from another's

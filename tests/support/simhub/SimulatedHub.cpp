@@ -1,26 +1,17 @@
 #include "simhub/SimulatedHub.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <condition_variable>
-#include <deque>
-#include <iostream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 
+#include "lines/ServedLine.h"
 #include "simhub/Codec.h"
 #include "simhub/Faults.h"
 #include "simhub/FlashStore.h"
-#include "simhub/NetLine.h"
 #include "simhub/Personality.h"
-#include "simhub/PtyLine.h"
 
 namespace SimHub {
 
@@ -29,10 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 5;                        // longest wait of one serving pass (ms)
-constexpr auto kClosedLinePause = std::chrono::milliseconds(2);
 constexpr auto kInterByteTimeout = std::chrono::milliseconds(100);  // a request cut short is dropped after it
 constexpr std::size_t kMaxBacklog = 8192;         // bytes; no new data frame while more wait
-constexpr int kPacedPollMs = 1;                   // longest pass while a paced line carries bytes (ms)
 
 }  // namespace
 
@@ -40,164 +29,64 @@ std::uint16_t SyntheticWord(std::uint16_t counter, int position, int wordIndex) 
   return static_cast<std::uint16_t>(counter * 0x200 + position * 0x10 + wordIndex);
 }
 
-class SimulatedHub::Impl {
+class SimulatedHub::Impl : SimLine::ServedLine::Device {
  public:
   explicit Impl(HubOptions options) : kind_(KindInfo(options.kind).make()) {
     state_.identity = options.identity.empty() ? DefaultIdentity(options.kind) : options.identity;
     state_.formatCode = options.formatCode;
     state_.options = std::move(options);
+    line_.SetBaudRate(state_.options.baudRate);
   }
 
   ~Impl() { Stop(); }
 
   void Attach(const std::filesystem::path& directory, int comNumber) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (thread_.joinable()) throw std::logic_error("the simulated hub already serves a line");
-    line_.Open(directory / ("ttyUSB" + std::to_string(comNumber)));
-    stop_ = false;
-    thread_ = std::thread([this] { Serve(); });
+    line_.StartPty(directory / ("ttyUSB" + std::to_string(comNumber)));
   }
 
-  std::uint16_t AttachNetwork(Protocol protocol, std::uint16_t port) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (thread_.joinable()) throw std::logic_error("the simulated hub already serves a line");
-    net_.Open(protocol, port);
-    stop_ = false;
-    thread_ = std::thread([this] { Serve(); });
-    return net_.Port();
-  }
+  std::uint16_t AttachNetwork(Protocol protocol, std::uint16_t port) { return line_.StartNetwork(protocol, port); }
 
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    line_.Close();
-    net_.Close();
-  }
+  void Stop() { line_.Stop(); }
 
-  void Serve() {
-    try {
-      while (!stop_) {
-        if (!Pass()) std::this_thread::sleep_for(kClosedLinePause);
-      }
-    } catch (const std::exception& error) {
-      // A hub that cannot serve goes silent, as a broken one would; the
-      // test waiting on it fails by its own bounded wait.
-      std::cerr << "simulated hub stopped serving: " << error.what() << std::endl;
-    }
-  }
-
-  // One serving pass; false while no client has the line open.
-  bool Pass() {
-    pollfd poller{};
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      poller.fd = LineFd();
-      // A paced line writes on its own schedule, not whenever the pty has room.
-      poller.events = static_cast<short>(POLLIN | (outbox_.empty() || Paced() ? 0 : POLLOUT));
-    }
-    if (poller.fd < 0) return false;
+  int WaitMs() const override {
+    if (!Streams()) return kPollMs;
     // Wake up for the next data frame rather than a whole poll period later.
-    int timeout = kPollMs;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (Streams()) {
-        const auto untilFrame = std::chrono::duration_cast<std::chrono::milliseconds>(nextFrame_ - Clock::now()).count();
-        timeout = static_cast<int>(std::clamp<long long>(untilFrame, 0, kPollMs));
-      }
-      if (Paced() && (!outbox_.empty() || !inbox_.empty())) timeout = std::min(timeout, kPacedPollMs);
-    }
-    if (poll(&poller, 1, timeout) < 0) return errno == EINTR;
-
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (poller.fd != LineFd()) return true;  // replugged meanwhile
-    if (net_.Listening()) {
-      if (poller.revents & POLLIN) net_.Accept();
-      return net_.HasClient();
-    }
-    if (poller.revents & POLLHUP) {
-      // What the client wrote just before it closed are requests all the same,
-      // also from a session too short for the hub to see it open.
-      if (poller.revents & POLLIN) {
-        if (!lineOpen_) LineOpened();
-        Receive();
-        if (lineOpen_) ConsumeArrived();
-      }
-      if (lineOpen_) LineClosed();
-      // Streaming on into a closed port: the frames are lost.
-      StreamTick();
-      outbox_.clear();
-      return false;
-    }
-    if (!lineOpen_) LineOpened();
-    if (poller.revents & POLLIN) Receive();
-    if (lineOpen_) ConsumeArrived();
-    if (lineOpen_ && ClientKnown()) StreamTick();
-    if (lineOpen_) Flush();
-    return true;
+    const auto untilFrame = std::chrono::duration_cast<std::chrono::milliseconds>(nextFrame_ - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(untilFrame, 0, kPollMs));
   }
 
-  void Receive() {
-    std::uint8_t buffer[65536];  // a whole datagram
-    const ssize_t count = net_.IsOpen() ? net_.Read(buffer, sizeof buffer) : ::read(line_.Fd(), buffer, sizeof buffer);
+  void Opened() override {
+    // A byte stream opened while a frame is under way starts in its middle;
+    // datagrams come whole or not at all.
+    joinMidFrame_ = Streams() && !line_.Datagrams();
+  }
+
+  void Received(const std::uint8_t* bytes, std::size_t count) override {
     const auto now = Clock::now();
-    if (count < 0) {
-      if (errno == EIO) LineClosed();
-      return;
-    }
-    if (count == 0) return;
-    if (now - lastByte_ > kInterByteTimeout && inbox_.empty()) reader_.Clear();
+    if (now - lastByte_ > kInterByteTimeout) reader_.Clear();
     lastByte_ = now;
-    if (Paced()) {
-      // The bytes are whole only once the line has carried them.
-      inFreeAt_ = std::max(now, inFreeAt_) + ByteTime() * count;
-      inbox_.push_back({Bytes(buffer, buffer + count), inFreeAt_});
-      return;
-    }
-    Consume(buffer, static_cast<std::size_t>(count));
-  }
-
-  void Consume(const std::uint8_t* bytes, std::size_t count) {
     reader_.Feed(bytes, count);
     while (auto frame = reader_.Next()) {
       Handle(*frame);
-      if (!lineOpen_) return;
+      if (!line_.IsOpen()) return;
     }
   }
 
-  void ConsumeArrived() {
-    while (!inbox_.empty() && inbox_.front().due <= Clock::now()) {
-      const Bytes chunk = std::move(inbox_.front().bytes);
-      inbox_.pop_front();
-      Consume(chunk.data(), chunk.size());
-      if (!lineOpen_) return;
-    }
-  }
+  void Served() override { StreamTick(); }
+  // Streaming on into a closed port: the frames are lost.
+  void Unserved() override { StreamTick(); }
 
-  bool Paced() const { return state_.options.baudRate > 0 && !net_.IsOpen(); }
-
-  int LineFd() const { return net_.IsOpen() ? net_.Fd() : line_.Fd(); }
-  // A UDP line learns whom to answer from the first datagram.
-  bool ClientKnown() const { return !net_.IsOpen() || net_.HasClient(); }
-
-  // Bytes for the client: queued for the line, or on a datagram line sent at
-  // once as one datagram (dropped if it cannot go, as the network would).
-  void Emit(const Bytes& bytes) {
-    if (net_.Datagrams()) {
-      if (!bytes.empty()) net_.Write(bytes.data(), bytes.size());
-      return;
-    }
-    outbox_.insert(outbox_.end(), bytes.begin(), bytes.end());
-  }
-  // Ten bits a byte: start, eight data bits, stop.
-  Clock::duration ByteTime() const {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / state_.options.baudRate));
+  // What was meant for the client is lost with its session. A hub does not
+  // see the line close, so it streams on unless told otherwise.
+  void Closed() override {
+    reader_.Clear();
+    if (state_.options.stopsStreamingOnClose) state_.autoTransmit = false;
   }
 
   void Handle(const Bytes& frame) {
     requests_.push_back(frame);
     changed_.notify_all();
-    if (state_.options.echoRequests) Emit(frame);
+    if (state_.options.echoRequests) line_.Send(frame);
     if (ignoreRequests_ > 0) {
       --ignoreRequests_;
       return;
@@ -212,7 +101,7 @@ class SimulatedHub::Impl {
     if (state_.autoTransmit && !wasStreaming) nextFrame_ = Clock::now();
     for (const Bytes& reply : replies) {
       Send(reply);
-      if (!lineOpen_) return;
+      if (!line_.IsOpen()) return;
     }
     if (std::exchange(state_.dropLine, false)) DropLine();
   }
@@ -226,7 +115,7 @@ class SimulatedHub::Impl {
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / state_.options.frameRateHz));
     nextFrame_ += period;
     if (nextFrame_ < now) nextFrame_ = now + period;  // a slow reader gets no burst to catch up
-    if (outbox_.size() > kMaxBacklog) return;          // nobody reads: drop, as a hub's full buffer would
+    if (line_.Backlog() > kMaxBacklog) return;        // nobody reads: drop, as a hub's full buffer would
     Bytes frame = kind_->DataFrame(state_);
     ++dataFrames_;
     changed_.notify_all();
@@ -237,95 +126,33 @@ class SimulatedHub::Impl {
 
   void Send(const Bytes& frame) {
     const Outgoing out = ApplyFault(faults_.Take(), frame);
-    if (Paced() && outbox_.empty()) outFreeAt_ = std::max(outFreeAt_, Clock::now());
     bytesSent_ += out.bytes.size();
-    Emit(out.bytes);
+    line_.Send(out.bytes);
     if (out.dropLineAfter) DropLine();
   }
 
-  void Flush() {
-    while (!outbox_.empty()) {
-      std::size_t due = outbox_.size();
-      if (Paced()) {
-        // Only the bytes the line has finished carrying by now.
-        const auto now = Clock::now();
-        due = now <= outFreeAt_ ? 0 : std::min<std::size_t>(due, static_cast<std::size_t>((now - outFreeAt_) / ByteTime()));
-        if (due == 0) return;
-      }
-      const ssize_t written = net_.IsOpen() ? net_.Write(outbox_.data(), due) : ::write(line_.Fd(), outbox_.data(), due);
-      if (Paced() && written > 0) outFreeAt_ += ByteTime() * written;
-      if (written <= 0) {
-        if (written < 0 && errno == EIO) LineClosed();
-        return;
-      }
-      outbox_.erase(outbox_.begin(), outbox_.begin() + written);
-    }
-  }
-
-  void LineOpened() {
-    lineOpen_ = true;
-    // A byte stream opened while a frame is under way starts in its middle;
-    // datagrams come whole or not at all.
-    joinMidFrame_ = Streams() && !net_.Datagrams();
-  }
-
-  // The client let go of the line: what was meant for it is lost. A hub does
-  // not see that, so it streams on unless told otherwise.
-  void LineClosed() {
-    EndSession();
-    if (state_.options.stopsStreamingOnClose) state_.autoTransmit = false;
-    if (net_.IsOpen())
-      net_.HangUp();
-    else
-      line_.DiscardOutput();
-  }
-
-  void EndSession() {
-    lineOpen_ = false;
-    outbox_.clear();
-    inbox_.clear();
-    reader_.Clear();
-  }
-
   void DropLine() {
-    Flush();
-    EndSession();
+    line_.Drop();
     state_.autoTransmit = false;
     // Unplugged and plugged in again: the hub starts afresh.
     state_.power = false;
     state_.formatCode = state_.options.formatCode;
-    if (net_.IsOpen())
-      net_.HangUp();
-    else
-      line_.Replug();
   }
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   HubState state_;
   std::unique_ptr<Personality> kind_;
-  PtyLine line_;
-  NetLine net_;  // serves instead of line_ while open
+  SimLine::ServedLine line_{mutex_, *this};
   FrameReader reader_;
   FaultQueue faults_;
   int ignoreRequests_ = 0;
   std::vector<Bytes> requests_;
   std::uint64_t dataFrames_ = 0;
-  Bytes outbox_;
-  struct Arriving {
-    Bytes bytes;
-    Clock::time_point due;  // when the line has carried the last of them
-  };
-  std::deque<Arriving> inbox_;  // paced lines only
-  Clock::time_point inFreeAt_{};
-  Clock::time_point outFreeAt_{};
   std::uint64_t bytesSent_ = 0;
-  bool lineOpen_ = false;
   bool joinMidFrame_ = false;
   Clock::time_point nextFrame_{};
   Clock::time_point lastByte_{};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
 };
 
 SimulatedHub::SimulatedHub(HubOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -340,7 +167,7 @@ std::uint16_t SimulatedHub::AttachNetwork(Protocol protocol, std::uint16_t port)
 
 std::uint16_t SimulatedHub::Port() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  return impl_->net_.Port();
+  return impl_->line_.Port();
 }
 
 std::filesystem::path SimulatedHub::LinkPath() const {

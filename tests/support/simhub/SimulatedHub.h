@@ -104,6 +104,8 @@
 #include <string>
 #include <vector>
 
+#include "lines/NetLine.h"
+
 namespace SimHub {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -113,7 +115,7 @@ using Bytes = std::vector<std::uint8_t>;
 enum class HubKind { BsMain, UsbCu, Dongle, Stream, QnSdk, StreamSensor };
 
 // The network lines a hub can serve instead of a pty.
-enum class Protocol { Tcp, Udp };
+using SimLine::Protocol;
 
 // Misbehaviour applied to the next frames the hub sends.
 enum class Fault {

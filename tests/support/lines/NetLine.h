@@ -1,8 +1,8 @@
 #pragma once
 
-// The hub's end of a network line on 127.0.0.1: a TCP listener that serves
-// one client connection at a time, or a UDP socket that answers whoever sent
-// the last datagram.
+// A simulated device's end of a network line on 127.0.0.1: a TCP listener that
+// serves one client connection at a time, or a UDP socket that answers whoever
+// sent the last datagram.
 
 #include <netinet/in.h>
 #include <sys/types.h>
@@ -10,9 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "simhub/SimulatedHub.h"
+namespace SimLine {
 
-namespace SimHub {
+// The network lines a device can serve instead of a pty.
+enum class Protocol { Tcp, Udp };
 
 class NetLine {
  public:
@@ -59,4 +60,4 @@ class NetLine {
   bool clientKnown_ = false;
 };
 
-}  // namespace SimHub
+}  // namespace SimLine

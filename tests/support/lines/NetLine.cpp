@@ -1,4 +1,4 @@
-#include "simhub/NetLine.h"
+#include "lines/NetLine.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-namespace SimHub {
+namespace SimLine {
 
 namespace {
 
@@ -29,7 +29,7 @@ void NetLine::Open(Protocol protocol, std::uint16_t port) {
   socket_ = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (socket_ < 0) Fail("socket");
   const int on = 1;
-  // A hub restarted on the port it had must not wait for old connections to time out.
+  // A device restarted on the port it had must not wait for old connections to time out.
   ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -100,4 +100,4 @@ void NetLine::HangUp() {
   clientKnown_ = false;
 }
 
-}  // namespace SimHub
+}  // namespace SimLine

@@ -1,4 +1,4 @@
-#include "simhub/PtyLine.h"
+#include "lines/PtyLine.h"
 
 #include <fcntl.h>
 #include <termios.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-namespace SimHub {
+namespace SimLine {
 
 namespace {
 
@@ -74,7 +74,7 @@ void PtyLine::Close() {
   master_ = -1;
   if (!link_.empty()) {
     std::error_code ignored;
-    // Only our own link: another hub may have taken the name since.
+    // Only our own link: another device may have taken the name since.
     if (std::filesystem::is_symlink(link_, ignored) && std::filesystem::read_symlink(link_, ignored) == slave_)
       std::filesystem::remove(link_, ignored);
     link_.clear();
@@ -85,4 +85,4 @@ void PtyLine::DiscardOutput() const {
   if (master_ >= 0) tcflush(master_, TCOFLUSH);
 }
 
-}  // namespace SimHub
+}  // namespace SimLine

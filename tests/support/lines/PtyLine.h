@@ -1,13 +1,13 @@
 #pragma once
 
-// The hub's end of a pseudo-terminal, reached by the client through a
-// symlink named like a USB serial adapter's tty.
+// A simulated device's end of a pseudo-terminal, reached by the client
+// through a symlink named like a USB serial adapter's tty.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 
-namespace SimHub {
+namespace SimLine {
 
 class PtyLine {
  public:
@@ -38,4 +38,4 @@ class PtyLine {
   std::filesystem::path slave_;
 };
 
-}  // namespace SimHub
+}  // namespace SimLine
