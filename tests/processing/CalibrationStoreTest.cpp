@@ -463,7 +463,7 @@ TEST(CalibrationStore, LoadingAStoredImageGivesTheCompensationBack) {
   for (int i = 0; i < 3; ++i) {
     EXPECT_NEAR(after->acceleration[i], before->acceleration[i] - blocks.offsets[i], kWordTolerance) << i;
     EXPECT_NEAR(after->angularRate[i], before->angularRate[i] - blocks.offsets[3 + i], kWordTolerance) << i;
-    EXPECT_NEAR(model->GetOffsets()[i], -blocks.offsets[i], kWordTolerance) << "acceleration offset " << i;
+    EXPECT_NEAR(model->GetOffsets()[i], blocks.offsets[i], kWordTolerance) << "acceleration offset " << i;
     EXPECT_EQ(model->GetOffsets()[3 + i], 0.0) << "angular-rate offsets are not kept";
     EXPECT_NEAR(model->GetOffsets()[6 + i], blocks.offsets[6 + i], kWordTolerance) << "magnetic offset " << i;
   }
@@ -525,8 +525,8 @@ TEST(CalibrationStore, DKv3StoresTwiceAndRestoresBothCopies) {
   };
   const Bytes originalMag = magWords();
 
-  // Loaded back, the offsets come in the model's own units (divided by the unit
-  // factors 2, 1000 and -2) and the field's deviation matrix as it was.
+  // Loaded back, the offsets and the field's deviation matrix are the stored
+  // ones, up to the words' truncation.
   store(blocks, 7);
   const auto stored = frame();
   const Eigen::Map<const Eigen::Matrix3d> deviation(blocks.magColumns);
@@ -536,9 +536,9 @@ TEST(CalibrationStore, DKv3StoresTwiceAndRestoresBothCopies) {
     EXPECT_NEAR(stored->acceleration[i], before->acceleration[i] - blocks.offsets[i], 1e-4) << i;
     EXPECT_NEAR(stored->angularRate[i], before->angularRate[i] - blocks.offsets[3 + i], 0.04) << i;
     EXPECT_NEAR(stored->magneticField[i], field[i], 2e-4) << i;
-    EXPECT_NEAR(model->GetOffsets()[i], blocks.offsets[i] / 2, 1e-4) << "acceleration offset " << i;
+    EXPECT_NEAR(model->GetOffsets()[i], blocks.offsets[i], 2e-4) << "acceleration offset " << i;
     EXPECT_EQ(model->GetOffsets()[3 + i], 0.0) << "angular-rate offsets are not kept";
-    EXPECT_NEAR(model->GetOffsets()[6 + i], blocks.offsets[6 + i] / -2, 1e-4) << "field offset " << i;
+    EXPECT_NEAR(model->GetOffsets()[6 + i], blocks.offsets[6 + i], 2e-4) << "field offset " << i;
   }
   for (int i = 0; i < 9; ++i) EXPECT_NEAR(model->GetMagMatrix()[i], blocks.magColumns[i], 2e-4) << i;
 

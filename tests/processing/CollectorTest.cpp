@@ -357,16 +357,8 @@ TEST_F(Collector, RecordsCopiesOfTheFramesUntilCleared) {
   EXPECT_TRUE(hub->writes.empty());
 }
 
-ModelImages::Calibration Unit() {
-  ModelImages::Calibration c{};
-  c.scaleFactors.fill(ModelImages::kOne);
-  for (auto& m : c.matrices) m = {ModelImages::kOne, 0, 0, 0, ModelImages::kOne, 0, 0, 0, ModelImages::kOne};
-  c.magMatrix = {ModelImages::kOne, 0, 0, 0, ModelImages::kOne, 0, 0, 0, ModelImages::kOne};
-  return c;
-}
-
 TEST_F(Collector, UpdatesAndRestoresThroughCopiesOfTheSensorsImages) {
-  const Bytes image = ModelImages::Image(Unit());
+  const Bytes image = ModelImages::Image(ModelImages::Unit());
   const auto written = Add(MakeModel<Processing::QN::CDKv6>(4, image, "DKv6"));
   const auto noImage = Add(MakeModel<Processing::QN::CDKv6>(6, {}, "DKv6"));
   const auto dkv7 = Add(MakeModel<Processing::QN::CDKv7>(8, image, "DKv7"));
@@ -414,7 +406,7 @@ TEST_F(Collector, UpdatesAndRestoresThroughCopiesOfTheSensorsImages) {
 }
 
 TEST(CollectorWithoutTheMakersHub, RefusesToUpdateOrRestore) {
-  Chain chain{MakeModel(0, ModelImages::Image(Unit()))};
+  Chain chain{MakeModel(0, ModelImages::Image(ModelImages::Unit()))};
   CDc dc(nullptr, &chain);
   std::uint32_t input[3] = {1, 4, 1}, output = 0xA5A5A5A5;
   EXPECT_FALSE(dc.ExecuteCommand("update", input, &output));

@@ -5,9 +5,12 @@
 #include <stdlib.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,17 +27,10 @@
 namespace {
 
 using ModelImages::kOne;
+using ModelImages::Unit;
 using Processing::SdkFrame;
 
 constexpr int kCom = 9;
-
-ModelImages::Calibration Unit() {
-  ModelImages::Calibration c{};
-  c.scaleFactors.fill(kOne);
-  for (auto& m : c.matrices) m = {kOne, 0, 0, 0, kOne, 0, 0, 0, kOne};
-  c.magMatrix = {kOne, 0, 0, 0, kOne, 0, 0, 0, kOne};
-  return c;
-}
 
 class FieldCalibration : public ::testing::Test {
  protected:
@@ -46,10 +42,11 @@ class FieldCalibration : public ::testing::Test {
     }
   }
 
-  void Open(const std::string& identity, const ModelImages::Bytes& image) {
+  void Open(const std::string& identity, const ModelImages::Bytes& image, SimHub::DataFrameHook frames = {}) {
     SimHub::HubOptions options;
     options.kind = SimHub::HubKind::Dongle;  // raw data: the sensor's model serves it
     options.sensors.push_back(SimHub::SimSensor{identity, image, {}});
+    options.dataFrameHook = std::move(frames);
     sim.emplace(std::move(options));
     sim->AttachPty(scratch.Path(), kCom);
     handle = sdk.CreateDevice(1, "none.ini",
@@ -88,6 +85,28 @@ class FieldCalibration : public ::testing::Test {
     return scratch.Read("quenlith_sdk_lite.txt").find(text) != std::string::npos;
   }
 
+  // The output frames the host's callback receives from now on.
+  class Received {
+   public:
+    static void Keep(void* frame, void* user) {
+      auto& self = *static_cast<Received*>(user);
+      std::lock_guard<std::mutex> lock(self.mutex_);
+      self.frames_.push_back(*static_cast<const SdkFrame*>(frame));
+      self.arrived_.notify_all();
+    }
+    // The first `count` frames; fewer if they do not come within 10 s.
+    std::vector<SdkFrame> Wait(std::size_t count) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return frames_.size() >= count; });
+      return {frames_.begin(), frames_.begin() + static_cast<std::ptrdiff_t>(std::min(count, frames_.size()))};
+    }
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<SdkFrame> frames_;
+  };
+
   ScratchDirectory scratch;
   std::optional<SimHub::SimulatedHub> sim;
   SdkLibrary sdk;
@@ -125,6 +144,37 @@ TEST_F(FieldCalibration, GyroscopeOffsetsReachTheDKv5SensorsAngularRateBiases) {
   EXPECT_EQ(Rewrite("dc restore", {1, 2, 0}), 0u);
   EXPECT_EQ(sim->Flash(0), updated);
   EXPECT_TRUE(Logged("<error> <dc> sensor 0: unit is not support restore"));
+}
+
+// A resting sensor whose angular rate reads (50, -30, 100) x 2 / 2048 with no
+// compensation: recorded live, "gyr" makes the very next frames read 0.
+TEST_F(FieldCalibration, ARestingDKv5ReadsNoAngularRateOnceItsGyroscopeOffsetsAreCalculated) {
+  const std::vector<std::int16_t> resting{0, 0, -2048, 50, -30, 100, 600, 0, -900, 0};
+  Open("DKv5 Jan 10 2020", ModelImages::Image(Unit()),
+       [&](SimHub::DataFrameContent& content) { content.blocks = ModelImages::WordBytes(resting); });
+  auto recording = std::make_unique<Received>();
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Keep, recording.get()));
+  std::vector<SdkFrame> frames = recording->Wait(40);
+  ASSERT_EQ(frames.size(), 40u);
+  const double* before = frames.back().sensors[0].angularRate;
+  EXPECT_EQ(before[0], 50.0 / 1024);
+  EXPECT_EQ(before[1], -30.0 / 1024);
+  EXPECT_EQ(before[2], 100.0 / 1024);
+
+  auto after = std::make_unique<Received>();
+  EXPECT_EQ(Calculate(frames, "gyr"), 1u);
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Keep, after.get()));
+  // The first frame may have been processed before the calculation.
+  const auto next = after->Wait(4);
+  ASSERT_EQ(next.size(), 4u);
+  for (std::size_t i = 1; i < next.size(); ++i) {
+    const double* rate = next[i].sensors[0].angularRate;
+    EXPECT_EQ(rate[0], 0.0) << "frame " << next[i].frameCounter;
+    EXPECT_EQ(rate[1], 0.0) << "frame " << next[i].frameCounter;
+    EXPECT_EQ(rate[2], 0.0) << "frame " << next[i].frameCounter;
+    EXPECT_EQ(next[i].sensors[0].acceleration[2], 1.0) << "the other triples are as they were";
+  }
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, nullptr, nullptr));
 }
 
 TEST_F(FieldCalibration, MagnetometerCompensationReachesTheDKv6SensorsDeviationBlocks) {

@@ -212,8 +212,10 @@ TEST(SensorModel, DKv3FactoryBackupsBecomeTheDeviationCompensation) {
     c.factoryAccBiases.reset();
     return c;
   };
-  constexpr double kAccOffsets[3] = {0.06825614720582962, -0.07712342217564583, 0.0632053017616272};
-  constexpr double kMagOffsets[3] = {0.008289841935038567, 0.0008080154657363892, -0.00037243589758872986};
+  // In output units: the pre-conversion differences times 2 and -2.
+  constexpr double kAccOffsets[3] = {2 * 0.06825614720582962, 2 * -0.07712342217564583, 2 * 0.0632053017616272};
+  constexpr double kMagOffsets[3] = {-2 * 0.008289841935038567, -2 * 0.0008080154657363892,
+                                     -2 * -0.00037243589758872986};
   constexpr double kMagDeviation[9] = {0.9952187879467972,    -0.001996447427121623, 0.0013168057498036262,
                                        0.013429103441282909,  1.0228660210310543,    -0.0006948122504724166,
                                        -0.0019234696716913316, 0.0006098570408076681, 1.0221712087805817};
@@ -356,9 +358,9 @@ TEST(SensorModel, KeepsTheDefaultsForAShortImage) {
   }
 }
 
-// The deviation blocks apply as matrix x (value - offsets), matrices column by
-// column: with no image every calibrated value is 0, so a triple comes out as
-// -(matrix x offsets) times the unit factor.
+// The deviation blocks apply as matrix x (value - offsets) in output units,
+// matrices column by column: with no image every calibrated value is 0, so a
+// triple comes out as -(matrix x offsets), whatever its unit factor.
 TEST(SensorModel, SettersTakeMatricesColumnByColumnAndGettersShowThemInPlace) {
   const auto model = kDKv5.make(RawSensor("DKv5", 0, {}), nullptr);
   const double* accMatrix = model->GetAccMatrix();
@@ -374,9 +376,9 @@ TEST(SensorModel, SettersTakeMatricesColumnByColumnAndGettersShowThemInPlace) {
   auto record = std::make_unique<SensorRecord>();
   const Bytes input = WordBytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   model->Process(input.data(), record.get());
-  const double acceleration[3] = {30, 36, 42};  // -(-(M (1, 2, 3)))
-  const double angularRate[3] = {-14, -16, -18};  // 2 x -(M (0, 0, 1))
-  const double magneticField[3] = {1, 2, 3};     // -(M (-1, 0, 0))
+  const double acceleration[3] = {-30, -36, -42};  // -(M (1, 2, 3))
+  const double angularRate[3] = {-7, -8, -9};       // -(M (0, 0, 1))
+  const double magneticField[3] = {1, 2, 3};        // -(M (-1, 0, 0))
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(record->acceleration[i], acceleration[i]) << i;
     EXPECT_EQ(record->angularRate[i], angularRate[i]) << i;

@@ -65,9 +65,10 @@ void PutMatrix(FlashImage& image, const Block& block, const Eigen::Matrix3d& mat
 }
 
 void StoreMagDeviation(FlashImage& image, const Vector9d& offsets, std::size_t firstChecked,
-                       const Eigen::Matrix3d& matrix) {
+                       const Eigen::Matrix3d& matrix, bool calculated) {
   RequireStorable(offsets.data() + firstChecked, 9 - firstChecked, "out _deviationCompensationOffsets are too high");
   RequireStorable(matrix.data(), 9, "out _deviationCompensationMag are too high");
+  if (!calculated) return;
   PutVector(image, kMagDeviationOffsets.offset, offsets.segment<3>(6));
   PutMatrix(image, kMagDeviationMatrix, matrix);
 }
@@ -88,10 +89,10 @@ void RequireMagFlag(std::uint32_t flags) {
 }  // namespace
 
 void StoreMagOnly(FlashImage& image, std::uint32_t flags, const Vector9d& offsets, std::size_t firstChecked,
-                  const Eigen::Matrix3d& matrix) {
+                  const Eigen::Matrix3d& matrix, bool calculated) {
   RequireWhole(image);
   RequireMagFlag(flags);
-  StoreMagDeviation(image, offsets, firstChecked, matrix);
+  StoreMagDeviation(image, offsets, firstChecked, matrix, calculated);
 }
 
 void RestoreMagOnly(FlashImage& image, std::uint32_t flags, std::uint32_t method) {

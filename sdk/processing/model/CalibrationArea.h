@@ -75,15 +75,16 @@ void PutVector(FlashImage& image, std::size_t offset, const Eigen::Vector3d& val
 void PutMatrix(FlashImage& image, const Block& block, const Eigen::Matrix3d& matrix);
 
 // Stores the magnetic-field deviation: offsets 6 to 8 and the matrix. Checks
-// the offsets from `firstChecked` to 8, then the matrix, before writing.
+// the offsets from `firstChecked` to 8, then the matrix, then writes them
+// unless nothing was calculated since the load.
 void StoreMagDeviation(FlashImage& image, const Vector9d& offsets, std::size_t firstChecked,
-                       const Eigen::Matrix3d& matrix);
+                       const Eigen::Matrix3d& matrix, bool calculated);
 // Restores the magnetic-field deviation; only method 1 (zero offsets, identity) exists.
 void RestoreMagDeviation(FlashImage& image, std::uint32_t method);
 // Store and restore of the generations whose image keeps nothing but the
 // magnetic-field deviation: flags without bit 2 are refused, others ignored.
 void StoreMagOnly(FlashImage& image, std::uint32_t flags, const Vector9d& offsets, std::size_t firstChecked,
-                  const Eigen::Matrix3d& matrix);
+                  const Eigen::Matrix3d& matrix, bool calculated);
 void RestoreMagOnly(FlashImage& image, std::uint32_t flags, std::uint32_t method);
 
 }  // namespace Processing::QN::CalibrationArea

@@ -59,8 +59,8 @@ bool LoadableImage(const FlashImage& image, std::size_t bytes) {
   return false;
 }
 
-CDKv::CDKv(const SensorPtr& sensor, StagePtr next)
-    : CEndPoint(sensor), position_(sensor ? sensor->GetIndex() : -1), next_(std::move(next)) {
+CDKv::CDKv(const SensorPtr& sensor, StagePtr next, const UnitFactors& unitFactors)
+    : CEndPoint(sensor), position_(sensor ? sensor->GetIndex() : -1), next_(std::move(next)), unitFactors_(unitFactors) {
   ResetParameterBlocks();
 }
 
@@ -122,7 +122,7 @@ bool CDKv::ApplyCalibration(const std::uint8_t*, SensorRecord&) { return false; 
 bool CDKv::ApplyDeviationCompensation(const std::uint8_t*, SensorRecord& record) {
   for (std::size_t t = 0; t < kTriples.size(); ++t) {
     auto value = TripleOf(record, t);
-    value = matrices_[t] * (value - offsets_.segment<3>(static_cast<Eigen::Index>(3 * t)));
+    value = matrices_[t] * (value - offsets_.segment<3>(static_cast<Eigen::Index>(3 * t)) / unitFactors_[t]);
   }
   return true;
 }
@@ -152,6 +152,17 @@ void CDKv::SetMagMatrix(const double* values) { matrices_[2] = Eigen::Map<const 
 void CDKv::ResetParameterBlocks() {
   offsets_.setZero();
   for (auto& matrix : matrices_) matrix.setIdentity();
+  KeepAsLoaded();
+}
+
+void CDKv::KeepAsLoaded() {
+  loadedOffsets_ = offsets_;
+  loadedMatrices_ = matrices_;
+}
+
+bool CDKv::CalculatedSinceLoad(std::size_t triple) const {
+  const auto at = static_cast<Eigen::Index>(3 * triple);
+  return offsets_.segment<3>(at) != loadedOffsets_.segment<3>(at) || matrices_[triple] != loadedMatrices_[triple];
 }
 
 void CDKv::SendMotionThresholds(double magnetic, double angularRate) {

@@ -24,7 +24,10 @@
 // - Units: "pre-conversion" values are a generation's raw words times its raw
 //   scale, passed through factory calibration; ConvertUnits then multiplies each
 //   triple by the generation's unit factor to give the record's output units.
-//   The deviation-compensation blocks act on pre-conversion values.
+//   The deviation-compensation blocks hold output units, whoever writes them
+//   (a fit, a load) or reads them (a store): the fits see only output frames.
+//   They are applied before the conversion, so each offset is divided by its
+//   triple's unit factor there; a matrix commutes with the scalar factor.
 // - 3x3 matrices are held column by column (element (r, c) is number r + 3c, as
 //   Eigen::Matrix3d stores it); a matrix multiplies a column vector from the left.
 //   Flash images hold them row by row.
@@ -77,9 +80,12 @@ class CDKv : public CEndPoint {
     bool compensation = true;  // deviation compensation
   };
 
+  // Per triple: what ConvertUnits multiplies it by (non-zero).
+  using UnitFactors = std::array<double, 3>;
+
   // Takes the position from the sensor; every switch on, blocks at defaults.
   // next may be null: the model then forwards nothing and ends the chain.
-  CDKv(const SensorPtr& sensor, StagePtr next);
+  CDKv(const SensorPtr& sensor, StagePtr next, const UnitFactors& unitFactors = {1.0, 1.0, 1.0});
   ~CDKv() override;
 
   // Reads the switches, reloads the calibration from the sensor's cached
@@ -100,7 +106,8 @@ class CDKv : public CEndPoint {
   virtual bool PrepareCalibration(const std::uint8_t* words, SensorRecord& record);
   virtual bool CompensateTemperature(const std::uint8_t* words, SensorRecord& record);
   virtual bool ApplyCalibration(const std::uint8_t* words, SensorRecord& record);
-  // Each triple becomes its deviation matrix times (triple - its offsets).
+  // Each triple becomes its deviation matrix times (triple - its offsets), in
+  // output units: the offsets are divided by the triple's unit factor.
   virtual bool ApplyDeviationCompensation(const std::uint8_t* words, SensorRecord& record);
   // ConvertUnits, then next's Process.
   virtual bool ConvertAndForward(const std::uint8_t* words, SensorRecord& record);
@@ -108,7 +115,8 @@ class CDKv : public CEndPoint {
   // Flash image in the generation's layout. Store writes the parameter blocks
   // into it, Restore rolls it back; both throw std::logic_error when they
   // refuse. flags: bit 0 acceleration, bit 1 angular rate, bit 2 magnetic
-  // field; method: 0 the last stored compensation, 1 the factory state.
+  // field; method: 0 the last stored compensation, 1 the factory state. A
+  // part with nothing calculated since the last load keeps the image's words.
   // Load takes the calibration from it; a generation may also complete the
   // image as it loads, and Configure keeps such changes in the sensor's image.
   virtual bool StoreCalibration(FlashImage& image, std::uint32_t flags);
@@ -126,7 +134,8 @@ class CDKv : public CEndPoint {
   virtual void SetGyrMatrix(const double* values);
   virtual void SetMagMatrix(const double* values);
 
-  // Zero offsets, identity matrices.
+  // Zero offsets, identity matrices; also what a load found, until it says
+  // otherwise (KeepAsLoaded).
   void ResetParameterBlocks();
   // "disablethermo", "disablecompensation", "disablecalibration": 1/0 or
   // true/false, anything else false; disabling calibration disables all three.
@@ -144,12 +153,22 @@ class CDKv : public CEndPoint {
   const Vector9d& Offsets() const { return offsets_; }
   const Eigen::Matrix3d& DeviationMatrix(std::size_t triple) const { return matrices_[triple]; }
 
+  // A load ends by recording its blocks. A triple whose offsets and matrix
+  // still hold them has nothing calculated to store: storing it again would
+  // only round the image's words (and rewrite its backups), so stores leave
+  // such a part of the image as it stands.
+  void KeepAsLoaded();
+  bool CalculatedSinceLoad(std::size_t triple) const;
+
  private:
   int position_;  // 0 to 31 on the hub
   Switches switches_;
   StagePtr next_;
-  Vector9d offsets_;
+  UnitFactors unitFactors_;
+  Vector9d offsets_;                         // output units
   std::array<Eigen::Matrix3d, 3> matrices_;  // acceleration, angular rate, magnetic field
+  Vector9d loadedOffsets_;
+  std::array<Eigen::Matrix3d, 3> loadedMatrices_;
 };
 
 }  // namespace Processing::QN

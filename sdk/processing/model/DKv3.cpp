@@ -25,7 +25,7 @@ constexpr Block BiasesOf(std::size_t triple) { return {kBiases.offset + 6 * trip
 
 }  // namespace
 
-CDKv3::CDKv3(const SensorPtr& sensor, StagePtr next) : CDKv(sensor, std::move(next)) {
+CDKv3::CDKv3(const SensorPtr& sensor, StagePtr next) : CDKv(sensor, std::move(next), kUnitFactors) {
   SendMotionThresholds(0.002, 0.01);
 }
 
@@ -94,9 +94,12 @@ bool CDKv3::LoadCalibration(FlashImage& image) {
     factory_.matrices[kMag] = Matrix(image, kMagPart.factory[2], 0, factory_.scales[kMag] * kWordScale);
   }
 
+  // The calibrations differ by offsets in pre-conversion units; the blocks hold output units.
   Vector9d offsets = Vector9d::Zero();
-  offsets.head<3>() = factory_.matrices[0] * (current_.biases.head<3>() - factory_.biases.head<3>());
-  offsets.tail<3>() = factory_.matrices[kMag] * (current_.biases.tail<3>() - factory_.biases.tail<3>());
+  offsets.head<3>() =
+      kUnitFactors[0] * factory_.matrices[0] * (current_.biases.head<3>() - factory_.biases.head<3>());
+  offsets.tail<3>() =
+      kUnitFactors[kMag] * factory_.matrices[kMag] * (current_.biases.tail<3>() - factory_.biases.tail<3>());
   SetOffsets(offsets.data());
   // An erased or zeroed factory matrix has no inverse; a deviation from it would
   // make every frame's field, and the attitude behind it, non-finite.
@@ -110,6 +113,7 @@ bool CDKv3::LoadCalibration(FlashImage& image) {
   // Without a factory backup the current matrix is the factory one; the image
   // shows it so from now on.
   if (!magBackup) CopyWords(image, kMagPart.main[2], kMagPart.factory[2]);
+  KeepAsLoaded();
   return true;
 }
 
@@ -123,13 +127,14 @@ Eigen::Vector3d CDKv3::StorableBiases(std::size_t triple, const char* message) c
 
 bool CDKv3::StoreCalibration(FlashImage& image, std::uint32_t flags) {
   RequireImageBytes(image, kImageBytes);
-  if (flags & kAccFlag) {
+  if ((flags & kAccFlag) && CalculatedSinceLoad(0)) {
     const Eigen::Vector3d biases = StorableBiases(0, "out accOffset are too high");
     BackUp(image, kAccPart);
     PutBiases(image, BiasesOf(0), biases);
   }
-  if (flags & kGyrFlag) PutBiases(image, BiasesOf(1), StorableBiases(1, "out gyrOffset are too high"));
-  if (flags & kMagFlag) {
+  if ((flags & kGyrFlag) && CalculatedSinceLoad(1))
+    PutBiases(image, BiasesOf(1), StorableBiases(1, "out gyrOffset are too high"));
+  if ((flags & kMagFlag) && CalculatedSinceLoad(kMag)) {
     const Eigen::Vector3d biases = StorableBiases(kMag, "out _deviationCompensationOffsets are too high");
     // The matrix goes back as words of at most kStoredMatrixLimit of full
     // scale, times the smallest whole scale word that allows it.

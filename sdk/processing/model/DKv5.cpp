@@ -23,7 +23,7 @@ static_assert(kSlots == kThermalSlots);
 
 }  // namespace
 
-CDKv5::CDKv5(const SensorPtr& sensor, StagePtr next) : CDKv(sensor, std::move(next)) {
+CDKv5::CDKv5(const SensorPtr& sensor, StagePtr next) : CDKv(sensor, std::move(next), kUnitFactors) {
   SendMotionThresholds(0.02, 0.05);
 }
 
@@ -92,19 +92,23 @@ bool CDKv5::LoadCalibration(FlashImage& image) {
   if (skipped.tellp() > 0)
     QLOG(warning) << "thermal table entries with no slot skipped: " << skipped.str();
 
+  // The acceleration offsets are the difference between the current and the
+  // factory biases, brought to output units; the stored field deviation is in
+  // them already.
   Vector9d offsets = Vector9d::Zero();
-  offsets.head<3>() = base_.matrices[0] * base_.scaleFactors.head<3>().cwiseProduct(currentBiases_.head<3>() -
-                                                                                     base_.biases.head<3>());
+  offsets.head<3>() = kUnitFactors[0] * base_.matrices[0] *
+                      base_.scaleFactors.head<3>().cwiseProduct(currentBiases_.head<3>() - base_.biases.head<3>());
   offsets.tail<3>() = Vector(image, kMagDeviationOffsets.offset);
   SetOffsets(offsets.data());
   const Eigen::Matrix3d magnetic = Matrix(image, kMagDeviationMatrix);
   SetMagMatrix(magnetic.data());
+  KeepAsLoaded();
   return true;
 }
 
 bool CDKv5::StoreCalibration(FlashImage& image, std::uint32_t flags) {
   RequireWhole(image);
-  if (flags & kAccFlag) {
+  if ((flags & kAccFlag) && CalculatedSinceLoad(0)) {
     if (Marker(image, kFactoryAccMarker) != kValid) {
       CopyWords(image, kBiases, kFactoryAccBiases);
       PutMarker(image, kFactoryAccMarker, kValid);
@@ -113,8 +117,8 @@ bool CDKv5::StoreCalibration(FlashImage& image, std::uint32_t flags) {
     PutMarker(image, kPreviousAccMarker, kValid);
     StoreBiases(image, 0, "out accOffset are too high");
   }
-  if (flags & kGyrFlag) StoreBiases(image, 1, "out gyrOffset are too high");
-  if (flags & kMagFlag) StoreMagDeviation(image, Offsets(), 6, DeviationMatrix(2));
+  if ((flags & kGyrFlag) && CalculatedSinceLoad(1)) StoreBiases(image, 1, "out gyrOffset are too high");
+  if (flags & kMagFlag) StoreMagDeviation(image, Offsets(), 6, DeviationMatrix(2), CalculatedSinceLoad(2));
   return true;
 }
 
@@ -152,7 +156,7 @@ bool CDKv5::RestoreCalibration(FlashImage& image, std::uint32_t flags, std::uint
 }
 
 bool CDKv7::StoreCalibration(FlashImage& image, std::uint32_t flags) {
-  StoreMagOnly(image, flags, Offsets(), 0, DeviationMatrix(2));
+  StoreMagOnly(image, flags, Offsets(), 0, DeviationMatrix(2), CalculatedSinceLoad(2));
   return true;
 }
 

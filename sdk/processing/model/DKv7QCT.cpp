@@ -19,7 +19,7 @@ bool CDKv7QCT::LoadCalibration(FlashImage&) {
 }
 
 bool CDKv7QCT::StoreCalibration(FlashImage& image, std::uint32_t flags) {
-  CalibrationArea::StoreMagOnly(image, flags, Offsets(), 6, DeviationMatrix(2));
+  CalibrationArea::StoreMagOnly(image, flags, Offsets(), 6, DeviationMatrix(2), CalculatedSinceLoad(2));
   return true;
 }
 

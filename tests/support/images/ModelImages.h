@@ -72,6 +72,15 @@ inline Bytes Image(const Calibration& c, std::size_t size = 2048) {
   return image;
 }
 
+// Zero biases, unit scale factors and matrices, no thermal effect, no deviation.
+inline Calibration Unit() {
+  Calibration c{};
+  c.scaleFactors.fill(kOne);
+  for (auto& m : c.matrices) m = {kOne, 0, 0, 0, kOne, 0, 0, 0, kOne};
+  c.magMatrix = {kOne, 0, 0, 0, kOne, 0, 0, 0, kOne};
+  return c;
+}
+
 // Biases, non-unit scale factors, matrices that are not symmetric, thermal
 // entries whose index is not their place in the table (slot 9 named twice,
 // the later entry counting; slot 15 named by none) and a magnetic-field deviation.

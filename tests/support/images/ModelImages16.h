@@ -72,6 +72,15 @@ inline Bytes Image(const Calibration& c, std::size_t size = 512) {
   return image;
 }
 
+// Channel scales 2 and identity matrices (diagonal words 16384), zero biases,
+// no thermal effect, no backups.
+inline Calibration Unit() {
+  Calibration c{};
+  c.scales = {2, 2, 2};
+  for (auto& m : c.matrices) m = {16384, 0, 0, 0, 16384, 0, 0, 0, 16384};
+  return c;
+}
+
 // Channel scales 2, 1 and 2, matrices that are not symmetric, a reference
 // temperature of 0.3 and distinct upper and lower thermal blocks; no backups.
 inline Calibration Worked() {
