@@ -109,6 +109,8 @@ class FieldCalibration : public ::testing::Test {
 
   ScratchDirectory scratch;
   std::optional<SimHub::SimulatedHub> sim;
+  // Outlives every callback: the set is closed before it goes.
+  Received received[2];
   SdkLibrary sdk;
   int handle = -1;
 };
@@ -151,21 +153,19 @@ TEST_F(FieldCalibration, GyroscopeOffsetsReachTheDKv5SensorsAngularRateBiases) {
 TEST_F(FieldCalibration, ARestingDKv5ReadsNoAngularRateOnceItsGyroscopeOffsetsAreCalculated) {
   const std::vector<std::int16_t> resting{0, 0, -2048, 50, -30, 100, 600, 0, -900, 0};
   Open("DKv5 Jan 10 2020", ModelImages::Image(Unit()),
-       [&](SimHub::DataFrameContent& content) { content.blocks = ModelImages::WordBytes(resting); });
-  auto recording = std::make_unique<Received>();
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Keep, recording.get()));
-  std::vector<SdkFrame> frames = recording->Wait(40);
+       [resting](SimHub::DataFrameContent& content) { content.blocks = ModelImages::WordBytes(resting); });
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Keep, &received[0]));
+  std::vector<SdkFrame> frames = received[0].Wait(40);
   ASSERT_EQ(frames.size(), 40u);
   const double* before = frames.back().sensors[0].angularRate;
   EXPECT_EQ(before[0], 50.0 / 1024);
   EXPECT_EQ(before[1], -30.0 / 1024);
   EXPECT_EQ(before[2], 100.0 / 1024);
 
-  auto after = std::make_unique<Received>();
   EXPECT_EQ(Calculate(frames, "gyr"), 1u);
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Keep, after.get()));
+  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, &Received::Keep, &received[1]));
   // The first frame may have been processed before the calculation.
-  const auto next = after->Wait(4);
+  const auto next = received[1].Wait(4);
   ASSERT_EQ(next.size(), 4u);
   for (std::size_t i = 1; i < next.size(); ++i) {
     const double* rate = next[i].sensors[0].angularRate;
@@ -174,7 +174,6 @@ TEST_F(FieldCalibration, ARestingDKv5ReadsNoAngularRateOnceItsGyroscopeOffsetsAr
     EXPECT_EQ(rate[2], 0.0) << "frame " << next[i].frameCounter;
     EXPECT_EQ(next[i].sensors[0].acceleration[2], 1.0) << "the other triples are as they were";
   }
-  ASSERT_TRUE(sdk.SetReceiveDataCallback(handle, nullptr, nullptr));
 }
 
 TEST_F(FieldCalibration, MagnetometerCompensationReachesTheDKv6SensorsDeviationBlocks) {
