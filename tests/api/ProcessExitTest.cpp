@@ -91,8 +91,10 @@ TEST_P(ProcessExit, WithOpenSetsEndsCleanlyEveryTime) {
     fs::create_directory(directory);
     std::vector<std::string> words = c.command;
     words.push_back(QUENLITH_SDK_LIBRARY);
-    words.push_back("device=dongle;com=" + std::to_string(dongleCom));
-    words.push_back("device=usbcu;com=" + std::to_string(cuCom));
+    // Forty hubs answer side by side, on a machine that may be busy besides:
+    // a reply may take longer than the default read time-out of 100 ms.
+    words.push_back("device=dongle;transmissiontimeout=1000;com=" + std::to_string(dongleCom));
+    words.push_back("device=usbcu;transmissiontimeout=1000;com=" + std::to_string(cuCom));
     children.push_back(Start(words, directory));
   }
 

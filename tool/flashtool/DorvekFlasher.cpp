@@ -85,13 +85,15 @@ bool Dorvek_Flasher::writeFlashToData(std::string& data) {
 
 bool Dorvek_Flasher::changeBlock(unsigned int start, unsigned int end, unsigned int length, unsigned char* data,
                                  bool force) {
-  if (start > size || end > size) throw std::runtime_error("Block boundaries do not fit into the flash size.");
-  if (length > size) throw std::runtime_error("Block length greater then flash size.");
-  if (end - start != length) throw std::runtime_error("Block length doesn't match block boundaries.");
+  // Programs that link against the tool catch a pointer and delete it.
+  const auto fail = [](const char* message) { throw new std::runtime_error(message); };
+  if (start > size || end > size) fail("Block boundaries do not fit into the flash size.");
+  if (length > size) fail("Block length greater then flash size.");
+  if (end - start != length) fail("Block length doesn't match block boundaries.");
   if (!force) {
     for (const auto& [last, first] : protectedRegions) {
       if ((first <= start && start <= last) || (first <= end && end <= last))
-        throw std::runtime_error("Attempt to write to the protected region of flash.");
+        fail("Attempt to write to the protected region of flash.");
     }
   }
   if (length > 0) std::memcpy(image + start, data, length);

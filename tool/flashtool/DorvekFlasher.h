@@ -30,10 +30,10 @@ class QUENLITH_TOOL_EXPORT Dorvek_Flasher {
   bool writeFlashToFile(const char* path);
   bool readFlashFromData(const std::string& data);
   bool writeFlashToData(std::string& data);
-  // Copies `length` bytes to [start, end) of the image. Throws
-  // std::runtime_error, leaving the image unchanged, when the block does not
-  // fit, its length does not match, or (unless forced) it touches a protected
-  // region.
+  // Copies `length` bytes to [start, end) of the image. Throws a pointer to a
+  // new std::runtime_error, which the catcher owns and deletes, leaving the
+  // image unchanged, when the block does not fit, its length does not match,
+  // or (unless forced) it touches a protected region.
   bool changeBlock(unsigned int start, unsigned int end, unsigned int length, unsigned char* data, bool force);
 
   // Each pair is (last byte, first byte) of a protected region, both inclusive.

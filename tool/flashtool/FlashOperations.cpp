@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -247,8 +248,14 @@ void upgradeFlashLayout(const std::string& image, std::string& upgraded) {
   std::copy(header.begin(), header.end(), flasher.image);
 
   auto templateBytes = upgradeTemplate();
-  for (const auto& block : kUpgradeBlocks)
-    flasher.changeBlock(block.start, block.end, block.end - block.start, templateBytes.data() + block.start, false);
+  try {
+    for (const auto& block : kUpgradeBlocks)
+      flasher.changeBlock(block.start, block.end, block.end - block.start, templateBytes.data() + block.start, false);
+  } catch (std::runtime_error* thrown) {
+    // The flash image class throws pointers; the tool's one error exit takes values.
+    const std::unique_ptr<std::runtime_error> error(thrown);
+    throw std::runtime_error(error->what());
+  }
 
   flasher.writeFlashToData(upgraded);
   std::cout << "Flash update written." << std::endl;
