@@ -18,6 +18,8 @@
 #include "processing/decoders/EndPoints.h"
 #include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv5.h"
+#include "processing/model/DKv6.h"
+#include "processing/model/DKv7.h"
 
 namespace {
 

@@ -8,7 +8,10 @@
 #include "processing/decoders/EndPoints.h"
 #include "processing/manager/dc/Dc.h"
 #include "processing/model/DKv3.h"
+#include "processing/model/DKv4.h"
 #include "processing/model/DKv5.h"
+#include "processing/model/DKv6.h"
+#include "processing/model/DKv7.h"
 #include "processing/model/DKv5QCT.h"
 #include "processing/model/DKv7QCT.h"
 

@@ -4,31 +4,29 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "communication/qn/Frame.h"
+#include "common/LittleEndian.h"
 
 namespace Processing::QN::CalibrationArea {
 
 namespace {
 
-namespace Frame = Communication::Device::QN::Frame;
-
 // value x 2^27, truncated toward zero; only for storable values.
 void PutValue(FlashImage& image, std::size_t offset, double value) {
-  Frame::PutLong(image.data() + offset, static_cast<std::uint32_t>(static_cast<std::int32_t>(value / kWordScale)));
+  LittleEndian::PutU32(image.data() + offset, static_cast<std::uint32_t>(static_cast<std::int32_t>(value / kWordScale)));
 }
 
 }  // namespace
 
 void RequireWhole(const FlashImage& image) { RequireImageBytes(image, kImageBytes); }
 
-std::uint32_t Marker(const FlashImage& image, const Block& block) { return Frame::Long(image.data() + block.offset); }
+std::uint32_t Marker(const FlashImage& image, const Block& block) { return LittleEndian::U32(image.data() + block.offset); }
 
 void PutMarker(FlashImage& image, const Block& block, std::uint32_t word) {
-  Frame::PutLong(image.data() + block.offset, word);
+  LittleEndian::PutU32(image.data() + block.offset, word);
 }
 
 double Value(const FlashImage& image, const Block& block, std::size_t n) {
-  return static_cast<std::int32_t>(Frame::Long(image.data() + block.offset + 4 * n)) * kWordScale;
+  return static_cast<std::int32_t>(LittleEndian::U32(image.data() + block.offset + 4 * n)) * kWordScale;
 }
 
 Eigen::Vector3d Vector(const FlashImage& image, std::size_t offset) {

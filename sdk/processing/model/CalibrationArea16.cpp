@@ -4,18 +4,16 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "communication/qn/Frame.h"
+#include "common/LittleEndian.h"
 
 namespace Processing::QN::CalibrationArea16 {
 
 namespace {
 
-namespace Frame = Communication::Device::QN::Frame;
-
 std::size_t At(const Block& block, std::size_t n) { return block.offset + 2 * n; }
 
 void PutValue(FlashImage& image, std::size_t at, double value) {
-  Frame::PutWord(image.data() + at, static_cast<std::uint16_t>(static_cast<std::int16_t>(value / kWordScale)));
+  LittleEndian::PutU16(image.data() + at, static_cast<std::uint16_t>(static_cast<std::int16_t>(value / kWordScale)));
 }
 
 void CopyGroups(FlashImage& image, const Part& part, const std::array<Block, Part::kMaxGroups>& from,
@@ -26,11 +24,11 @@ void CopyGroups(FlashImage& image, const Part& part, const std::array<Block, Par
 }  // namespace
 
 std::uint16_t Word(const FlashImage& image, const Block& block, std::size_t n) {
-  return Frame::Word(image.data() + At(block, n));
+  return LittleEndian::U16(image.data() + At(block, n));
 }
 
 void PutWord(FlashImage& image, const Block& block, std::uint16_t word) {
-  Frame::PutWord(image.data() + block.offset, word);
+  LittleEndian::PutU16(image.data() + block.offset, word);
 }
 
 double Signed(const FlashImage& image, const Block& block, std::size_t n) {

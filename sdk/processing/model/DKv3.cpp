@@ -29,10 +29,6 @@ CDKv3::CDKv3(const SensorPtr& sensor, StagePtr next) : CDKv(sensor, std::move(ne
   SendMotionThresholds(0.002, 0.01);
 }
 
-CDKv4::CDKv4(const SensorPtr& sensor, StagePtr next) : CDKv3(sensor, std::move(next)) {
-  SendMotionThresholds(0.02, 0.05);
-}
-
 bool CDKv3::PrepareCalibration(const std::uint8_t*, SensorRecord&) {
   working_ = factory_;
   return true;

@@ -73,11 +73,4 @@ class CDKv3 : public CDKv {
   double referenceTemperature_ = 0;  // same scale as w9 x 2^-15
 };
 
-// DKv4: DKv3's calibration and processing, with the motion-detector thresholds
-// of the later generations.
-class CDKv4 : public CDKv3 {
- public:
-  CDKv4(const SensorPtr& sensor, StagePtr next);
-};
-
 }  // namespace Processing::QN

@@ -7,7 +7,6 @@
 
 #include "common/LittleEndian.h"
 #include "common/Log.h"
-#include "communication/qn/Frame.h"
 #include "processing/model/CalibrationArea.h"
 
 namespace Processing::QN {
@@ -79,7 +78,7 @@ bool CDKv5::LoadCalibration(FlashImage& image) {
   std::ostringstream skipped;
   for (std::size_t entry = 0; entry < kThermalSlots; ++entry) {
     const std::size_t at = kThermalTable.offset + kThermalEntryBytes * entry;
-    const std::size_t slot = Communication::Device::QN::Frame::Word(image.data() + at);
+    const std::size_t slot = LittleEndian::U16(image.data() + at);
     if (slot >= kSlots) {
       skipped << (skipped.tellp() > 0 ? ", " : "") << entry << " (index " << slot << ")";
       continue;
@@ -152,16 +151,6 @@ bool CDKv5::RestoreCalibration(FlashImage& image, std::uint32_t flags, std::uint
   }
   if (flags & kGyrFlag) throw std::logic_error("unit is not support restore");
   if (flags & kMagFlag) RestoreMagDeviation(image, method);
-  return true;
-}
-
-bool CDKv7::StoreCalibration(FlashImage& image, std::uint32_t flags) {
-  StoreMagOnly(image, flags, Offsets(), 0, DeviationMatrix(2), CalculatedSinceLoad(2));
-  return true;
-}
-
-bool CDKv7::RestoreCalibration(FlashImage& image, std::uint32_t flags, std::uint32_t method) {
-  RestoreMagOnly(image, flags, method);
   return true;
 }
 

@@ -6,7 +6,10 @@
 #include "ModelImages.h"
 #include "communication/qn/Sensor.h"
 #include "processing/model/DKv3.h"
+#include "processing/model/DKv4.h"
 #include "processing/model/DKv5.h"
+#include "processing/model/DKv6.h"
+#include "processing/model/DKv7.h"
 #include "processing/model/DKv7QCT.h"
 
 // A raw-data sensor (data type 0) whose block starts at byte 14 of a data frame.

@@ -7,7 +7,6 @@
 
 #include "common/LittleEndian.h"
 #include "common/Log.h"
-#include "communication/qn/Frame.h"
 #include "communication/qn/Hub.h"
 
 namespace Processing::Manager::QN::Dc {
@@ -31,7 +30,7 @@ std::uint32_t Word(const void* block, std::size_t index) {
 }
 
 void PutWord(void* block, std::uint32_t value) {
-  Communication::Device::QN::Frame::PutLong(static_cast<std::uint8_t*>(block), value);
+  LittleEndian::PutU32(static_cast<std::uint8_t*>(block), value);
 }
 
 std::uint32_t Bit(const CDKv& model) { return std::uint32_t{1} << (static_cast<unsigned>(model.Position()) % 32u); }
