@@ -41,11 +41,15 @@ class Lifecycle : public ::testing::Test {
     hubs.back()->AttachPty(scratch.Path(), com);
   }
 
-  static std::string Parameters(int com) { return "device=bsmain raw;com=" + std::to_string(com); }
+  // A read time-out that leaves a busy machine room to pass on the hub's
+  // answers: an open that missed one would be no life cycle to test.
+  static std::string Parameters(int com, const std::string& format = "raw") {
+    return "device=bsmain " + format + ";com=" + std::to_string(com) + ";transmissiontimeout=1000";
+  }
 
   // A set on the hub on COM port `com` whose frames reach the callback.
   static int OpenStreaming(SdkLibrary& sdk, int com) {
-    return sdk.CreateDevice(1, "none.ini", ("device=bsmain quat;com=" + std::to_string(com)).c_str());
+    return sdk.CreateDevice(1, "none.ini", Parameters(com, "quat").c_str());
   }
 
   ScratchDirectory scratch;

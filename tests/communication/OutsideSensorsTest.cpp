@@ -549,7 +549,10 @@ TEST_P(LineCorruption, IsDroppedAndTheStreamGoesOn) {
       o.frameRateHz = 100;
     }));
     device = NewMemsense(&frames);
-    ASSERT_TRUE(device->Open(Parameters(1)));
+    // The configuration is not what this test is about: room for a busy machine.
+    auto parameters = Parameters(1);
+    parameters.put("transmissiontimeout", 1000);
+    ASSERT_TRUE(device->Open(parameters));
     send = [&sim](const Bytes& bytes) { sim.SendRaw(bytes); };
   }
   ASSERT_TRUE(frames.WaitForMore(3));

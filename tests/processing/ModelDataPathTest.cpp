@@ -76,7 +76,9 @@ std::vector<Bytes> FramesOf(const SimHub::HubOptions& options, const std::string
   hub.AttachPty(scratch.Path(), kCom);
 
   SdkLibrary sdk;
-  const std::string parameters = "device=" + deviceWords + ";com=" + std::to_string(kCom);
+  // The simulated hub answers at once, but a busy machine may not let the
+  // answer through within the default 100 ms, and the open would miss a sensor.
+  const std::string parameters = "device=" + deviceWords + ";com=" + std::to_string(kCom) + ";transmissiontimeout=1000";
   const int handle = sdk.CreateDevice(1, "none.ini", parameters.c_str());
   if (handle < 0) return {};
   Frames frames;
